@@ -1,0 +1,64 @@
+#include "agent/commands/obu_issue_ctrl.h"
+
+#include <string>
+
+COBUIssueCtrl::COBUIssueCtrl() = default;
+COBUIssueCtrl::~COBUIssueCtrl() = default;
+
+bool COBUIssueCtrl::RunCommand(int id, const CString& param, CString& result)
+{
+    size_t groupCount = 0;
+    const CommandGroup* groups = Groups(groupCount);
+    for (size_t g = 0; g < groupCount; ++g) {
+        for (size_t i = 0; i < groups[g].count; ++i) {
+            if (groups[g].entries[i].id == id) {
+                result = groups[g].entries[i].run(*this, param);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+CString COBUIssueCtrl::SetManufactureNumber(const CString&, const CString&)
+{
+    return kUnfilledSlot;
+}
+
+CString COBUIssueCtrl::JoinSlots(const CString& openSlot, const CString& operationSlot)
+{
+    return openSlot + ":" + operationSlot;
+}
+
+namespace {
+
+CString Repair(const CString& text, bool colonToo)
+{
+    const std::string& in = text.str();
+    std::string out;
+    out.reserve(in.size());
+    for (size_t at = 0; at < in.size();) {
+        if (in.compare(at, 3, "%2C") == 0) {
+            out += ',';
+            at += 3;
+        } else if (colonToo && in.compare(at, 3, "%3A") == 0) {
+            out += ':';
+            at += 3;
+        } else {
+            out += in[at++];
+        }
+    }
+    return CString(std::move(out));
+}
+
+}  // namespace
+
+CString COBUIssueCtrl::RepairCommaColon(const CString& text)
+{
+    return Repair(text, true);
+}
+
+CString COBUIssueCtrl::RepairComma(const CString& text)
+{
+    return Repair(text, false);
+}

@@ -1,0 +1,55 @@
+// COBUIssueCtrl: the issuing-command controller. One command method per command
+// id of the issuing page; each runs its command against the devices and returns
+// one short result text, which the request handler puts into its answer.
+#pragma once
+
+#include <cstddef>
+
+#include "framework/cstring.h"
+
+class COBUIssueCtrl;
+
+// One row of the command table: the id and the method that runs it. Methods that
+// take no text ignore `param`.
+struct CommandEntry {
+    int id;
+    CString (*run)(COBUIssueCtrl& ctrl, const CString& param);
+};
+
+// The command table of one group of commands (card, OBU, biometric).
+struct CommandGroup {
+    const CommandEntry* entries;
+    size_t count;
+};
+
+class COBUIssueCtrl {
+public:
+    COBUIssueCtrl();
+    virtual ~COBUIssueCtrl();
+
+    // The controller's one virtual operation; it does nothing.
+    virtual void Reserved() {}
+
+    // Runs the command method of `id` with `param`. Returns false, leaving
+    // `result` alone, when no command method has this id.
+    bool RunCommand(int id, const CString& param, CString& result);
+
+    // Test panel only: uses neither text and answers "9".
+    CString SetManufactureNumber(const CString& first, const CString& second);
+
+    // Mark of a result slot that no step filled.
+    static constexpr const char* kUnfilledSlot = "9";
+
+    // The answer of a two-step command: open step, ':', operation.
+    static CString JoinSlots(const CString& openSlot, const CString& operationSlot);
+
+    // Undoes the page's encoding of ',' and ':' ("%2C", "%3A", upper-case only),
+    // left to right, never rescanning a replacement.
+    static CString RepairCommaColon(const CString& text);
+    static CString RepairComma(const CString& text);
+
+    // The groups of the table, in the order they are searched.
+    static const CommandGroup* Groups(size_t& count);
+};
+
+extern COBUIssueCtrl g_OBUIssueCtrl;

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds one build: scripts/build.sh windows|win64|host [cmake args...]
+#   windows  the product, 32-bit (build/windows)
+#   win64    the same sources, 64-bit, whose tests run under Wine (build/win64)
+#   host     the portable code, native, with ASan and UBSan (build/host)
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+kind="${1:?windows, win64 or host}"; shift || true
+case "$kind" in
+    windows) extra=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686-posix.cmake") ;;
+    win64)   extra=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64-posix.cmake") ;;
+    host)    extra=() ;;
+    *) echo "usage: $0 windows|win64|host" >&2; exit 2 ;;
+esac
+build="$root/build/$kind"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" "$@" >/dev/null
+cmake --build "$build" -j"$(nproc)"

@@ -1,0 +1,28 @@
+# Sourced by the scripts that run Windows programs: sets up the Wine environment
+# and makes the Wine prefix once (it is then reused by every run).
+export WINEARCH=win64
+export WINEPREFIX="${CORVANE_WINEPREFIX:-${HOME}/.cache/corvane/wine64}"
+export WINELOADER=/usr/lib/wine/wine64
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# The ANSI code page of the agent is 949.
+export LC_ALL=ko_KR.UTF-8
+
+corvane_wine_prefix() {
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    (
+        flock 9
+        if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
+            "$WINELOADER" wineboot -i >/dev/null 2>&1 || true
+            wineserver -w
+            # Hangul in dialogs and message boxes needs a Korean font behind the
+            # dialog font names.
+            for f in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "MS Sans Serif" "굴림체" "굴림" "Gulim" "GulimChe"; do
+                "$WINELOADER" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$f" /d NanumGothic /f >/dev/null 2>&1
+            done
+            wineserver -w
+            touch "$WINEPREFIX/.corvane-ready"
+        fi
+    ) 9>"$WINEPREFIX.lock"
+}
+corvane_wine_prefix

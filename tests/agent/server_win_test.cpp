@@ -1,0 +1,301 @@
+// The command server on real Winsock sockets, with test clients in this process.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "agent/log.h"
+#include "agent/server/http_server_win.h"
+
+namespace {
+
+// Milliseconds since `start`.
+ULONGLONG Since(ULONGLONG start)
+{
+    return GetTickCount64() - start;
+}
+
+struct Winsock {
+    Winsock() { WSADATA d; WSAStartup(MAKEWORD(2, 2), &d); }
+    ~Winsock() { WSACleanup(); }
+};
+Winsock g_winsock;
+
+// A blocking test client.
+class Client {
+public:
+    explicit Client(int port, int receiveBufferBytes = 0)
+    {
+        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (receiveBufferBytes > 0)
+            setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBufferBytes),
+                       sizeof receiveBufferBytes);
+        DWORD timeout = 5000;
+        setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<u_short>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        m_connected = connect(m_socket, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    }
+    ~Client() { Close(); }
+    void Close()
+    {
+        if (m_socket != INVALID_SOCKET) closesocket(m_socket);
+        m_socket = INVALID_SOCKET;
+    }
+    bool connected() const { return m_connected; }
+
+    bool Send(const std::string& bytes)
+    {
+        size_t at = 0;
+        while (at < bytes.size()) {
+            int n = send(m_socket, bytes.data() + at, static_cast<int>(bytes.size() - at), 0);
+            if (n <= 0) return false;
+            at += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    // One whole answer (head and Content-Length body); empty when the
+    // connection closed or stayed silent first.
+    std::string ReadAnswer()
+    {
+        for (;;) {
+            size_t head = m_pending.find("\r\n\r\n");
+            if (head != std::string::npos) {
+                size_t length = 0;
+                size_t at = m_pending.find("Content-Length: ");
+                if (at != std::string::npos && at < head) length = std::stoul(m_pending.substr(at + 16));
+                if (m_pending.size() >= head + 4 + length) {
+                    std::string answer = m_pending.substr(0, head + 4 + length);
+                    m_pending.erase(0, answer.size());
+                    return answer;
+                }
+            }
+            if (!ReceiveSome()) return std::string();
+        }
+    }
+
+    // True when the server closes the connection (orderly or reset) with no
+    // further byte.
+    bool SeesClose()
+    {
+        char byte;
+        int n = recv(m_socket, &byte, 1, 0);
+        return n == 0 || (n < 0 && WSAGetLastError() != WSAETIMEDOUT);
+    }
+
+private:
+    bool ReceiveSome()
+    {
+        char buffer[65536];
+        int n = recv(m_socket, buffer, sizeof buffer, 0);
+        if (n <= 0) return false;
+        m_pending.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+
+    SOCKET m_socket = INVALID_SOCKET;
+    bool m_connected = false;
+    std::string m_pending;
+};
+
+std::string Get(const std::string& query, const std::string& headers = "")
+{
+    return "GET /Corvane.html?" + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n";
+}
+
+std::string BodyOf(const std::string& answer)
+{
+    size_t head = answer.find("\r\n\r\n");
+    return head == std::string::npos ? std::string() : answer.substr(head + 4);
+}
+
+// A server on a free loopback port, answering id 20 with `bigResult` and
+// echoing the param for id 35.
+struct TestServer {
+    std::string bigResult = "RESULT";
+    CHTTPServer server{[this](int id, const CString& param, CString& result) {
+        if (id == 20) {
+            result = CString(bigResult);
+            return true;
+        }
+        if (id == 35) {
+            result = param;
+            return true;
+        }
+        return false;
+    }};
+    explicit TestServer(int idleMs = 200) { EXPECT_EQ(server.Run(0, idleMs), 1); }
+    ~TestServer() { server.Stop(); }
+    int port() const { return server.BoundPort(); }
+
+    // Waits until every client thread has ended and been reaped.
+    bool AllReaped(size_t expected, int withinMs = 10000)
+    {
+        ULONGLONG start = GetTickCount64();
+        while (Since(start) < static_cast<ULONGLONG>(withinMs)) {
+            if (server.LiveClientCount() == 0 && server.FinishedClientCount() == 0 &&
+                server.ReapedClientCount() >= expected)
+                return true;
+            Sleep(20);
+        }
+        return false;
+    }
+};
+
+std::string ReadLogFile()
+{
+    std::string dir;
+    SystemWindowsDirectory(dir);
+    std::ifstream in(dir + "\\VURovivu.log", std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+}  // namespace
+
+TEST(CommandServer, AnswersARequestArrivingInPieces)
+{
+    TestServer s;
+    Client c(s.port());
+    ASSERT_TRUE(c.connected());
+    std::string request = Get("callback=cb&id=88");
+    for (size_t at = 0; at < request.size(); at += 3) {
+        ASSERT_TRUE(c.Send(request.substr(at, 3)));
+        Sleep(10);
+    }
+    EXPECT_EQ(BodyOf(c.ReadAnswer()), "cb({\"result\":\"1.7.1.1\"})");
+    EXPECT_TRUE(c.SeesClose()) << "no keep-alive asked: closed after the answer";
+}
+
+TEST(CommandServer, IdleConnectionsAreClosedAfter200ms)
+{
+    TestServer s;
+    {
+        Client c(s.port());
+        ULONGLONG start = GetTickCount64();
+        EXPECT_TRUE(c.SeesClose());
+        ULONGLONG waited = Since(start);
+        EXPECT_GE(waited, 150u);
+        EXPECT_LT(waited, 2000u);
+    }
+    {
+        Client c(s.port());
+        ASSERT_TRUE(c.Send(Get("callback=a&id=88", "Connection: Keep-Alive\r\n")));
+        EXPECT_FALSE(c.ReadAnswer().empty());
+        Sleep(100);
+        ASSERT_TRUE(c.Send(Get("callback=b&id=88", "Connection: Keep-Alive\r\n")));
+        EXPECT_EQ(BodyOf(c.ReadAnswer()), "b({\"result\":\"1.7.1.1\"})") << "kept alive within 200 ms";
+        ULONGLONG start = GetTickCount64();
+        EXPECT_TRUE(c.SeesClose()) << "and closed when silent between two requests";
+        EXPECT_GE(Since(start), 150u);
+    }
+}
+
+TEST(CommandServer, KeepAliveOnlyOnTheExactHeaderBytes)
+{
+    TestServer s;
+    Client lower(s.port());
+    ASSERT_TRUE(lower.Send(Get("callback=a&id=88", "Connection: keep-alive\r\n")));
+    std::string answer = lower.ReadAnswer();
+    EXPECT_NE(answer.find("\r\nConnection: Keep-Alive\r\n"), std::string::npos);
+    EXPECT_TRUE(lower.SeesClose());
+}
+
+TEST(CommandServer, PipelinedRequestsAreAllAnswered)
+{
+    TestServer s;
+    Client c(s.port());
+    std::string k = "Connection: Keep-Alive\r\n";
+    ASSERT_TRUE(c.Send(Get("callback=a&id=88", k) + Get("callback=b&id=35&param=x", k) + Get("callback=c&id=1", k)));
+    EXPECT_EQ(BodyOf(c.ReadAnswer()), "a({\"result\":\"1.7.1.1\"})");
+    EXPECT_EQ(BodyOf(c.ReadAnswer()), "b({\"result\":\"x\"})");
+    EXPECT_EQ(BodyOf(c.ReadAnswer()), "c({\"result\":\"NOFUNC\"})");
+}
+
+TEST(CommandServer, AnswerLargerThanTheSocketBufferArrivesWhole)
+{
+    TestServer s;
+    s.bigResult.assign(3 * 1024 * 1024, 'x');
+    for (size_t i = 0; i < s.bigResult.size(); i += 4096) s.bigResult[i] = static_cast<char>('a' + (i / 4096) % 26);
+    Client c(s.port(), 8192);
+    ASSERT_TRUE(c.Send(Get("callback=big&id=20")));
+    EXPECT_EQ(BodyOf(c.ReadAnswer()), "big({\"result\":\"" + s.bigResult + "\"})");
+}
+
+TEST(CommandServer, TwoHundredParallelConnectionsAreAnsweredAndReaped)
+{
+    TestServer s(5000);
+    std::vector<std::unique_ptr<Client>> clients;
+    for (int i = 0; i < 200; ++i) {
+        clients.push_back(std::make_unique<Client>(s.port()));
+        ASSERT_TRUE(clients.back()->connected()) << i;
+    }
+    for (int i = 0; i < 200; ++i)
+        ASSERT_TRUE(clients[i]->Send(Get("callback=c" + std::to_string(i) + "&id=35&param=" + std::to_string(i))));
+    for (int i = 0; i < 200; ++i) {
+        std::string n = std::to_string(i);
+        EXPECT_EQ(BodyOf(clients[i]->ReadAnswer()), "c" + n + "({\"result\":\"" + n + "\"})");
+    }
+    clients.clear();
+    EXPECT_TRUE(s.AllReaped(200)) << "live " << s.server.LiveClientCount() << ", finished "
+                                  << s.server.FinishedClientCount() << ", reaped " << s.server.ReapedClientCount();
+}
+
+TEST(CommandServer, BadInputNeverHangsOrKillsTheServer)
+{
+    TestServer s;
+    {   // a megabyte without an empty line: refused once past the bound
+        Client c(s.port());
+        std::string junk(1024 * 1024, 'A');
+        c.Send(junk);  // the server may close before all of it is taken
+        std::string answer = c.ReadAnswer();
+        EXPECT_EQ(answer.rfind("HTTP/1.0 413 ", 0), 0u) << answer.substr(0, 60);
+    }
+    {   // binary garbage with no blank: closed with nothing sent
+        Client c(s.port());
+        c.Send(std::string("\x00\x01\xff\xfe\r\n\r\n", 8));
+        EXPECT_TRUE(c.SeesClose());
+    }
+    {   // non-GET, empty URI
+        Client c(s.port());
+        c.Send("DELETE /Corvane.html?id=88 HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(c.ReadAnswer().rfind("HTTP/1.0 405 ", 0), 0u);
+        Client d(s.port());
+        d.Send("GET  HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(d.ReadAnswer().rfind("HTTP/1.0 400 ", 0), 0u);
+    }
+    {   // a client that vanishes before its large answer is read
+        s.bigResult.assign(2 * 1024 * 1024, 'z');
+        for (int i = 0; i < 5; ++i) {
+            Client c(s.port(), 4096);
+            c.Send(Get("callback=v&id=20"));
+            Sleep(20);
+        }
+    }
+    Client after(s.port());
+    after.Send(Get("callback=ok&id=88"));
+    EXPECT_EQ(BodyOf(after.ReadAnswer()), "ok({\"result\":\"1.7.1.1\"})") << "still serving";
+    after.Close();
+    EXPECT_TRUE(s.AllReaped(9));
+}
+
+TEST(CommandServer, RunFailsAtOnceWhenThePortIsTaken)
+{
+    TestServer first;
+    CHTTPServer second([](int, const CString&, CString&) { return false; });
+    ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(second.Run(first.port(), 200), 0);
+    EXPECT_LT(Since(start), 5000u);
+    EXPECT_NE(ReadLogFile().find("bind(...) failure.\t[AcceptThread]\t[10048]"), std::string::npos);
+}

@@ -1,0 +1,88 @@
+#!/usr/bin/env python3
+"""End to end: the real Corvane.exe under Wine, answered over HTTP on port 90.
+
+curl checks the exact bytes of the 200, 404 and NOFUNC answers and the log file
+lines; a headless Chromium loads a local page whose <script> tag calls the
+agent by JSONP and writes the result into the page.
+usage: agent_http_e2e.py Corvane.exe
+"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wine_agent  # noqa: E402
+
+DATE = rb"[A-Z][a-z]{2}, \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d GMT"
+failures = []
+passed = 0
+
+
+def check(name, ok, detail=""):
+    global passed
+    if ok:
+        passed += 1
+        print(f"ok: {name}")
+    else:
+        failures.append(name)
+        print(f"FAILED: {name} {detail}")
+
+
+def curl(path, *extra):
+    return subprocess.run(["curl", "-s", "-i", "--max-time", "10", *extra, "http://127.0.0.1:90" + path],
+                          capture_output=True, check=False).stdout
+
+
+def main():
+    exe = os.path.abspath(sys.argv[1])
+    with wine_agent.Agent(exe) as agent:
+        log_before = agent.read_log()
+
+        answer = curl("/Corvane.html?callback=cb&id=88")
+        expected = (rb"HTTP/1\.1 200 OK\r\nDate: " + DATE + rb"\r\nServer: CorvaneWebServer/2\.0\r\n"
+                    rb"Accept-Ranges: bytes\r\nContent-Length: 24\r\nConnection: Keep-Alive\r\n"
+                    rb"Content-Type: application/json\r\n\r\ncb\(\{\"result\":\"1\.7\.1\.1\"\}\)")
+        check("id 88 answers the version, byte for byte", re.fullmatch(expected, answer), answer)
+
+        answer = curl("/Corvane.html?callback=cb&id=99")
+        check("a number without a command answers NOFUNC",
+              answer.endswith(b"\r\n\r\ncb({\"result\":\"NOFUNC\"})") and b"Content-Length: 23\r\n" in answer, answer)
+
+        answer = curl("/")
+        expected = (rb"HTTP/1\.0 404 Resource not found\r\nContent-Length: 0\r\nContent-Type: text/html\r\n"
+                    rb"Date: " + DATE + rb"\r\nServer: CorvaneWebServer/2\.0\r\n\r\n")
+        check("other paths get the 404 answer, byte for byte", re.fullmatch(expected, answer), answer)
+
+        answer = curl("/Corvane.html?callback=x%3Balert(1)&id=88")
+        check("an unsafe callback name gets 400", answer.startswith(b"HTTP/1.0 400 Bad Request\r\n"), answer)
+
+        time.sleep(0.3)
+        new_lines = agent.read_log()[len(log_before):].split(b"\r\n")
+        line = re.compile(rb"[A-Z][a-z]{2}, \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d - callback in\.\t"
+                          rb"\[ParseRequest\]\t\[0\]")
+        check("each request writes one 'callback in' line to VURovivu.log",
+              sum(1 for l in new_lines if line.fullmatch(l)) == 4, new_lines)
+
+        with tempfile.TemporaryDirectory() as tmp:
+            page = os.path.join(tmp, "page.html")
+            with open(page, "w") as f:
+                f.write('<html><body><div id="out">waiting</div>'
+                        '<script>function show(r){document.getElementById("out").textContent="agent "+r.result;}'
+                        '</script><script src="http://127.0.0.1:90/Corvane.html?callback=show&id=88"></script>'
+                        '</body></html>')
+            dom = subprocess.run(
+                ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+                 "--disable-quic", "--no-first-run", "--disable-component-update", "--disable-sync",
+                 f"--user-data-dir={tmp}/profile", "--virtual-time-budget=5000", "--dump-dom", "file://" + page],
+                capture_output=True, timeout=120, check=False).stdout
+            check("a browser page calls the agent by JSONP and shows 1.7.1.1", b"agent 1.7.1.1" in dom, dom[-300:])
+
+    print(f"{passed} passed, {len(failures)} failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

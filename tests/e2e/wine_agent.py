@@ -1,0 +1,68 @@
+"""Starts a Corvane.exe build under Wine for a test and ends it afterwards."""
+import os
+import socket
+import subprocess
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+
+
+def wine_environment():
+    """The environment scripts/wine-env.sh sets up (the prefix made once)."""
+    out = subprocess.run(["bash", "-c", f". '{ROOT}/scripts/wine-env.sh' && env -0"],
+                         capture_output=True, check=True).stdout
+    return dict(item.split("=", 1) for item in out.decode().split("\0") if "=" in item)
+
+
+def port_answers(port, host="127.0.0.1"):
+    try:
+        with socket.create_connection((host, port), timeout=0.5):
+            return True
+    except OSError:
+        return False
+
+
+class Agent:
+    """`with Agent(exe) as agent:` runs the agent until the block ends."""
+
+    def __init__(self, exe, port=90, start_timeout=90):
+        self.exe = exe
+        self.port = port
+        self.start_timeout = start_timeout
+        self.env = wine_environment()
+        self.process = None
+
+    @property
+    def log_path(self):
+        return os.path.join(self.env["WINEPREFIX"], "drive_c", "windows", "VURovivu.log")
+
+    def read_log(self):
+        try:
+            with open(self.log_path, "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return b""
+
+    def __enter__(self):
+        if port_answers(self.port):
+            raise RuntimeError(f"port {self.port} is already taken: stop the other agent first")
+        self.process = subprocess.Popen([self.env["WINELOADER"], self.exe], env=self.env,
+                                        cwd=os.path.dirname(self.exe),
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        until = time.time() + self.start_timeout
+        while not port_answers(self.port):
+            if self.process.poll() is not None:
+                raise RuntimeError(f"the agent ended at start with code {self.process.returncode}")
+            if time.time() > until:
+                self.stop()
+                raise RuntimeError("the agent did not answer in time")
+            time.sleep(0.2)
+        return self
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait(timeout=30)
+
+    def __exit__(self, *exc):
+        self.stop()

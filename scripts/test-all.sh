@@ -19,3 +19,6 @@ bash "$root/scripts/build.sh" win64
 . "$root/scripts/wine-env.sh"
 wineserver -p 120 >/dev/null 2>&1 || true    # one wineserver for the whole run
 (cd "$root/build/win64" && ctest --output-on-failure -j4 --timeout 600)
+
+echo "== fuzz smoke run (each target briefly; scripts/fuzz.sh runs them long)"
+bash "$root/scripts/fuzz.sh" "${CORVANE_FUZZ_SECONDS:-15}"

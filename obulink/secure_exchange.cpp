@@ -43,8 +43,15 @@ void ReceiveLoop(CHidDeviceRecord& device, const std::atomic<bool>& run, const s
     try {
         do {
             size_t bytesRead = 0;
-            if (device.ReadReport(buffer.data(), buffer.size(), bytesRead) == kHidDone)
+            const uint8_t result = device.ReadReport(buffer.data(), buffer.size(), bytesRead);
+            if (result == kHidDone) {
                 onReport(buffer.data(), bytesRead < buffer.size() ? bytesRead : buffer.size());
+            } else if (result != kHidTimeout) {
+                // The device is gone or cannot be read: no answer can come, and
+                // reading on would only spin until the wait runs out.
+                onFault();
+                return;
+            }
         } while (run.load() && !(stopWhenDone && done.load()));
     } catch (...) {
         onFault();
@@ -60,14 +67,19 @@ CSecureExchange::CSecureExchange(const CHidDeviceRecord& device, const uint8_t p
 
 CSecureExchange::~CSecureExchange()
 {
-    // Run always joins; this only guards an exchange torn down by an exception.
-    if (m_hThread.joinable()) {
-        {
-            std::lock_guard<std::mutex> hold(m_SendLock);
-            m_bRun = false;
-        }
-        m_hThread.join();
+    StopReceiving();  // Run has always joined; nothing is left to do here normally
+}
+
+void CSecureExchange::StopReceiving()
+{
+    if (!m_hThread.joinable()) return;
+    {
+        std::lock_guard<std::mutex> hold(m_SendLock);
+        m_bRun = false;
     }
+    // The thread ends after its current read (at most the read time-out) and
+    // the dispatch in progress.
+    m_hThread.join();
 }
 
 ExchangeOutcome CSecureExchange::Run()
@@ -90,16 +102,15 @@ ExchangeOutcome CSecureExchange::Run()
         m_bRun = false;
         return ExchangeOutcome::NoAnswer;
     }
-    m_Trace.Label(StartBanner());
-
-    RequestRandomKey(m_SendKey);
-    WaitForAnswer();
-
-    {
-        std::lock_guard<std::mutex> hold(m_SendLock);
-        m_bRun = false;
+    try {
+        m_Trace.Label(StartBanner());
+        RequestRandomKey(m_SendKey);
+        WaitForAnswer();
+    } catch (...) {
+        StopReceiving();  // the thread must not outlive the parts it calls into
+        throw;
     }
-    m_hThread.join();
+    StopReceiving();
     return ClassifyOutcome(m_bDone.load(), !m_bAnswerBroken.load(), m_Status);
 }
 
@@ -168,8 +179,12 @@ void CSecureExchange::OnReceive(const uint8_t* report, size_t bytesRead)
     }
 
     if (header.dataType == HidPacketHeader::kFirstReport && !m_bRandomKnown) {
+        // The answer's 16 bytes and what follows them in the report, zero
+        // where the report ends, so that the traces may show 64 bytes.
+        uint8_t received[kRandomKeyAnswerView] = {};
+        std::memcpy(received, data, available < sizeof received ? available : sizeof received);
         HandshakeReceiveKey(m_RecvKey, m_ProductNum, m_AppRandom);
-        OnRandomKeyAnswer(m_RecvKey, data);
+        OnRandomKeyAnswer(m_RecvKey, received);
         return;
     }
 

@@ -94,8 +94,9 @@ CString OutcomeText(ExchangeOutcome outcome, const CString& successText);
 // The receive thread's loop: reads one report at a time into a buffer large
 // enough for the record's input report and hands each report that was read to
 // `onReport` (buffer, bytes read). Runs while `run` is set and, when
-// `stopWhenDone`, `done` is not. An exception from `onReport` ends the loop
-// after `onFault` has run.
+// `stopWhenDone`, `done` is not. A read that fails other than by its time-out
+// (device gone, record not open, no input buffers) and an exception from
+// `onReport` end the loop after `onFault` has run.
 void ReceiveLoop(CHidDeviceRecord& device, const std::atomic<bool>& run, const std::atomic<bool>& done,
                  bool stopWhenDone, const std::function<void(const uint8_t*, size_t)>& onReport,
                  const std::function<void()>& onFault);
@@ -104,6 +105,9 @@ class CSecureExchange {
 public:
     static constexpr uint8_t kRandomKeyCommand = 0x10;
     static constexpr size_t kReceiveBufferMinimum = 256;
+    // Bytes of the report from its data on that the random-key answer's
+    // handling (and its trace hook) may read.
+    static constexpr size_t kRandomKeyAnswerView = 64;
 
     CSecureExchange(const CHidDeviceRecord& device, const uint8_t productKey[16],
                     const ExchangeProfile& profile = kObuExchangeProfile);
@@ -143,7 +147,7 @@ protected:
     virtual void KeepAnswer(const uint8_t* plain, size_t n);
 
     virtual void TraceRandomKeyRequest(const uint8_t* plain, const uint8_t* cipher);
-    // `received`: the report from its data byte on (at least 64 bytes readable).
+    // `received`: the report from its data byte on, kRandomKeyAnswerView bytes.
     virtual void TraceRandomKeyAnswer(const uint8_t* received, const uint8_t* plain);
     virtual void TraceCommand(const uint8_t* /*plain*/, size_t /*n*/, const uint8_t* /*cipher*/) {}
     virtual void TraceBeforeCommandReport(size_t /*reportIndex*/, const uint8_t* /*cipher*/) {}
@@ -185,6 +189,8 @@ protected:
 
 private:
     void ReceiveThread();
+    // Clears the run flag under the send lock and joins the receive thread.
+    void StopReceiving();
     // Held while the receive thread decides to send the command and sends it,
     // and while the request thread ends the exchange: a command is sent only
     // while the exchange is still running.

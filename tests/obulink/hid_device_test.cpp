@@ -189,6 +189,17 @@ TEST_F(HidDeviceTest, ReadReportRules)
     EXPECT_EQ(read, 64u);
     EXPECT_EQ(buffer[9], 0x77);
 
+    // A device that went away fails the read.
+    {
+        SimHidPlatform gone;
+        ScopedHidPlatform scope(gone);
+        gone.AddDevice("Wendra-OBU").readFails = true;
+        CHIDDevice lost;
+        ASSERT_EQ(lost.OpenDevice(0), kHidDone);
+        EXPECT_EQ(lost.ReadReport(buffer, sizeof buffer, read), kHidIoError);
+        lost.CloseHandleAndReset();
+    }
+
     // A driver queue size of 0 refuses the read.
     CHIDDevice copy = device;
     copy.m_wNumInputBuffers = 0;

@@ -186,7 +186,7 @@ HidIoResult SimHidPlatform::Read(HidHandle handle, uint8_t* buffer, size_t lengt
     const uint64_t deadline = RealMs() + std::max<uint64_t>(1, static_cast<uint64_t>(timeoutMs / m_timeScale));
     for (;;) {
         Slot* slot = SlotOf(handle);
-        if (!slot) return HidIoResult::Failed;
+        if (!slot || slot->device.readFails) return HidIoResult::Failed;
         const uint64_t now = RealMs();
         if (!slot->input.empty() && slot->input.front().dueRealMs <= now) {
             SimReport report = std::move(slot->input.front().report);

@@ -47,7 +47,8 @@ struct SimHidDevice {
     bool numBuffersFail = false;
     HidReportCaps caps = {64, 64, 0};
     uint32_t numInputBuffers = 32;
-    HidIoResult writeResult = HidIoResult::Done;
+    HidIoResult writeResult = HidIoResult::Done;  // a forced write result
+    bool readFails = false;
     SimDevicePeer* peer = nullptr;
 };
 

@@ -177,6 +177,7 @@ void CSecureExchange::OnReceive(const uint8_t* report, size_t bytesRead)
                header.dataType != HidPacketHeader::kFollowingReport) {
         return;
     }
+    TraceReceivedReport(report);
 
     if (header.dataType == HidPacketHeader::kFirstReport && !m_bRandomKnown) {
         // The answer's 16 bytes and what follows them in the report, zero

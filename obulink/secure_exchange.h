@@ -28,7 +28,7 @@
 //                        its length (a multiple of 16, at most 128). Bytes
 //                        8-15 already hold the fresh AppRandom.
 //   StartBanner/FinishBanner, TracesProductNum
-//   TraceRandomKeyRequest, TraceRandomKeyAnswer, TraceCommand,
+//   TraceReceivedReport, TraceRandomKeyRequest, TraceRandomKeyAnswer, TraceCommand,
 //   TraceBeforeCommandReport, TraceAnswerReceived, TraceAnswerDecrypted:
 //                        the transaction's own trace lines; the defaults are
 //                        those that every OBU transaction writes.
@@ -146,6 +146,9 @@ protected:
     virtual void OnHandshakeRefused();
     virtual void KeepAnswer(const uint8_t* plain, size_t n);
 
+    // Every report of the device's report id and a Data Type the exchange
+    // takes, before it is handled (the biometric unit traces its header here).
+    virtual void TraceReceivedReport(const uint8_t* /*report*/) {}
     virtual void TraceRandomKeyRequest(const uint8_t* plain, const uint8_t* cipher);
     // `received`: the report from its data byte on, kRandomKeyAnswerView bytes.
     virtual void TraceRandomKeyAnswer(const uint8_t* received, const uint8_t* plain);
@@ -164,7 +167,7 @@ protected:
     // Ends the exchange as "no usable answer".
     void BreakOff();
 
-    const ExchangeProfile& m_Profile;
+    const ExchangeProfile m_Profile;
     ExchangeTrace m_Trace;
     ExchangeServices m_Services;
     AppRandomSource* m_pRandom;

@@ -53,6 +53,7 @@ TEST_F(HidDeviceTest, OpenByIndexKeepsTheNthMatchAndClosesTheOthers)
     platform.AddDevice("Mouse");
     platform.AddDevice("Wendra-OBU A");
     platform.AddDevice("Wendra-OBU B").caps = {64, 64, 2};
+    EXPECT_EQ(CHIDDevice::CountDevices(), 2u);
     CHIDDevice device;
     EXPECT_EQ(device.OpenDevice(1), kHidDone);
     EXPECT_EQ(device.m_bOpened, 1);

@@ -148,6 +148,15 @@ TEST_F(ExchangeWithObu, SilenceAfterTheCommand)
     EXPECT_EQ(obu.Observed().commands, 1);
 }
 
+TEST_F(ExchangeWithObu, AnswerCutShortRunsIntoTheLimit)
+{
+    obu.answerData.assign(64, 0x33);  // 80 bytes in two reports, only the first sent
+    obu.rawAnswer = [](const std::vector<uint8_t>& sealed) { return std::vector<SimReport>{ObuSimulator::Frame(sealed, {})[0]}; };
+    TestTransaction tx(device, kProduct, 0x05, 16);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::NoAnswer);
+    EXPECT_GE(elapsedMs, 10000u);
+}
+
 TEST_F(ExchangeWithObu, ObuOfAnotherProductKeyIsRefusedAndGetsNoCommand)
 {
     obu.answerProductKey.assign(16, 0x42);

@@ -129,6 +129,9 @@ bool CSecureExchange::WaitForAnswer()
 
 void CSecureExchange::BreakOff()
 {
+    // Runs on the receive thread only; an answer already handled stands (a
+    // reader that goes on after it may still meet a broken report or device).
+    if (m_bDone.load()) return;
     m_bAnswerBroken = true;
     m_bDone = true;
 }

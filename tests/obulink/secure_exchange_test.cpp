@@ -434,6 +434,16 @@ TEST_F(ReceiveStateMachine, DataTypeOneAfterTheHandshakeIsAnswerData)
     EXPECT_EQ(tx->Status() & 0xFF, 0x01);
 }
 
+TEST_F(ReceiveStateMachine, AnswerHandledStandsAgainstLaterGarbage)
+{
+    HandshakeDone();
+    Feed(ObuSimulator::Frame(SealedAnswer(0, 0), {})[0]);
+    ASSERT_TRUE(tx->IsDone());
+    Feed(RawReport(1, 0, 20, 20));  // a reader that goes on meets a broken report
+    EXPECT_TRUE(tx->IsAnswerUsable());
+    EXPECT_EQ(ClassifyOutcome(tx->IsDone(), tx->IsAnswerUsable(), tx->Status()), ExchangeOutcome::Succeeded);
+}
+
 TEST_F(ReceiveStateMachine, HostileAnswersOnlyFail)
 {
     struct Case { const char* what; std::vector<SimReport> reports; } cases[] = {

@@ -41,7 +41,7 @@
 // whether a bad random-key answer is refused, answers gathered over several
 // reports or taken from one report, and whether the receive thread stops once
 // the answer is handled. The MFSN read, which has no handshake, builds on the
-// same pieces: AnswerAccumulator (hid_packet.h), ReceiveLoop and WaitForFlag
+// same building blocks: AnswerAccumulator (hid_packet.h), ReceiveLoop and WaitForFlag
 // (exchange_wait.h).
 #pragma once
 

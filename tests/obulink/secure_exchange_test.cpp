@@ -98,7 +98,7 @@ TEST_F(ExchangeWithObu, HandshakeThenCommandThenAnswer)
 TEST_F(ExchangeWithObu, EightyByteCommandWithAnAnswerSplitInThree)
 {
     obu.answerData.assign(48, 0x5C);
-    obu.answerPieces = {20, 20, 24};
+    obu.answerChunks = {20, 20, 24};
     TestTransaction tx(device, kProduct, 0x01, 80);
     EXPECT_EQ(Run(tx), ExchangeOutcome::Succeeded);
     const auto seen = obu.Observed();

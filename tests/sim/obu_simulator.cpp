@@ -40,14 +40,14 @@ std::vector<uint8_t> ObuSimulator::DeviceKey(const uint8_t product[16], const ui
     return key;
 }
 
-std::vector<SimReport> ObuSimulator::Frame(const std::vector<uint8_t>& message, std::vector<size_t> pieces)
+std::vector<SimReport> ObuSimulator::Frame(const std::vector<uint8_t>& message, std::vector<size_t> chunks)
 {
-    if (pieces.empty())
+    if (chunks.empty())
         for (size_t left = message.size(); left; left -= std::min<size_t>(left, 55))
-            pieces.push_back(std::min<size_t>(left, 55));
+            chunks.push_back(std::min<size_t>(left, 55));
     std::vector<SimReport> reports;
     size_t at = 0;
-    for (size_t i = 0; i < pieces.size(); ++i) {
+    for (size_t i = 0; i < chunks.size(); ++i) {
         SimReport r(64, 0);
         r[0] = 0x01;
         r[1] = i == 0 ? 1 : 2;
@@ -56,8 +56,8 @@ std::vector<SimReport> ObuSimulator::Frame(const std::vector<uint8_t>& message, 
         r[4] = static_cast<uint8_t>(message.size() >> 16);
         r[5] = static_cast<uint8_t>(message.size() >> 8);
         r[6] = static_cast<uint8_t>(message.size());
-        r[7] = static_cast<uint8_t>(pieces[i]);
-        for (size_t k = 0; k < pieces[i] && at < message.size() && 9 + k < r.size(); ++k) r[9 + k] = message[at++];
+        r[7] = static_cast<uint8_t>(chunks[i]);
+        for (size_t k = 0; k < chunks[i] && at < message.size() && 9 + k < r.size(); ++k) r[9 + k] = message[at++];
         reports.push_back(r);
     }
     return reports;
@@ -127,7 +127,7 @@ void ObuSimulator::OnMessage(const std::vector<uint8_t>& encrypted, SimReplyChan
     std::copy(answerData.begin(), answerData.end(), answer.begin() + 16);
     const auto answerKey = DeviceKey(answerProduct, &plain[8], deviceRandom);
     const auto sealed = ReferenceAes(answerKey.data(), 32).EncryptCbc(answer);
-    const std::vector<SimReport> reports = rawAnswer ? rawAnswer(sealed) : Frame(sealed, answerPieces);
+    const std::vector<SimReport> reports = rawAnswer ? rawAnswer(sealed) : Frame(sealed, answerChunks);
     const uint32_t delay = answerDelayMs;
     hold.unlock();
     for (auto& r : reports) reply.Deliver(r, delay);

@@ -13,7 +13,7 @@
 // shared with the agent, as the device has them built in.
 //
 // Faults: silence at either step, a different product key, a refused
-// random-key answer, late answers, answers split in chosen pieces, and raw
+// random-key answer, late answers, answers split in chosen chunks, and raw
 // reports in place of the answer (short, long or malformed).
 #pragma once
 
@@ -42,7 +42,7 @@ public:
     uint8_t status2 = 0;
     std::vector<uint8_t> answerData;
     // Data bytes per answer report (default: 55 a report).
-    std::vector<size_t> answerPieces;
+    std::vector<size_t> answerChunks;
     // When set, these reports are sent in place of the encrypted answer; the
     // function gets the encrypted answer the OBU would have sent.
     std::function<std::vector<SimReport>(const std::vector<uint8_t>& encryptedAnswer)> rawAnswer;
@@ -64,8 +64,8 @@ public:
     // The session key as the OBU builds it (exposed for tests of the agent's keys).
     static std::vector<uint8_t> DeviceKey(const uint8_t product[16], const uint8_t* appRandom,
                                           const uint8_t* deviceRandom);
-    // The answer reports for `message` (already encrypted), cut in `pieces`.
-    static std::vector<SimReport> Frame(const std::vector<uint8_t>& message, std::vector<size_t> pieces);
+    // The answer reports for `message` (already encrypted), cut in `chunks`.
+    static std::vector<SimReport> Frame(const std::vector<uint8_t>& message, std::vector<size_t> chunks);
 
 private:
     void OnMessage(const std::vector<uint8_t>& encrypted, SimReplyChannel& reply);

@@ -1,0 +1,201 @@
+// CSecureExchange: the secured transaction that every OBU transaction (and,
+// with its own profile, every biometric-unit transaction) is built on.
+//
+// One transaction is one object on the caller's stack:
+//   entry (Run, request thread)
+//     draws the handshake AppRandom, starts the receive thread, sends the
+//     random-key request (command 0x10, handshake send key), waits for the done
+//     flag while pumping window messages, stops and joins the receive thread,
+//     then classifies the outcome.
+//   receive thread
+//     reads input reports; the first Data Type 1 report is the random-key
+//     answer (handshake receive key): it yields the DeviceRandom, and after a
+//     pause the thread sends the transaction's command (command send key, a
+//     fresh AppRandom). The answer is gathered over one or more reports,
+//     decrypted (command receive key), its status and data kept, and the done
+//     flag set.
+//
+// A hostile or broken device only ever yields a failure outcome: reports are
+// read into a buffer as large as the device's input report, the gathering and
+// the answer data are bounded, an answer whose length cannot be decrypted (0,
+// not a multiple of 16, a Length beyond the report's data) ends the exchange
+// as "no answer", nothing raised on the receive thread leaves it, and once the
+// wait has ended no command is sent any more.
+//
+// Extension points for the transactions built on it:
+//   ComposeCommand       (required) the command message: byte 0, head bytes
+//                        1-7 as the command needs, data from byte 16; returns
+//                        its length (a multiple of 16, at most 128). Bytes
+//                        8-15 already hold the fresh AppRandom.
+//   StartBanner/FinishBanner, TracesProductNum
+//   TraceReceivedReport, TraceRandomKeyRequest, TraceRandomKeyAnswer, TraceCommand,
+//   TraceBeforeCommandReport, TraceAnswerReceived, TraceAnswerDecrypted:
+//                        the transaction's own trace lines; the defaults are
+//                        those that every OBU transaction writes.
+//   SendReport           writes one report (override to trace it first).
+//   DrawHandshakeRandom  the handshake AppRandom (the biometric unit's is fixed).
+//   OnHandshakeRefused   what a refused random-key answer leaves behind.
+//   KeepAnswer           what is kept of a decrypted answer (status, data).
+// and the ExchangeProfile, which carries the differences between the two
+// devices: report layout, time-outs, wait limit, pause before the command,
+// whether a bad random-key answer is refused, answers gathered over several
+// reports or taken from one report, and whether the receive thread stops once
+// the answer is handled. The MFSN read, which has no handshake, builds on the
+// same building blocks: AnswerAccumulator (hid_packet.h), ReceiveLoop and WaitForFlag
+// (exchange_wait.h).
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "framework/cstring.h"
+#include "obulink/exchange_trace.h"
+#include "obulink/exchange_wait.h"
+#include "obulink/hid_device.h"
+#include "obulink/hid_packet.h"
+#include "obulink/session_key.h"
+
+enum class AnswerFraming {
+    Gathered,      // Data Types 1 and 2 gathered by Packet Index up to DataLength
+    SingleReport,  // the one Data Type 1 report holds the whole answer (its Length bytes)
+};
+
+struct ExchangeProfile {
+    HidReportLayout layout;
+    uint32_t ioTimeoutMs;            // read and write time-outs of the device record copy
+    uint32_t waitLimitMs;            // how long the request thread waits for the done flag
+    uint32_t pauseBeforeCommandMs;   // after the random-key answer, before the command
+    bool refuseBadRandomKeyAnswer;   // a random-key answer that is not 0x10 and seven zeros ends the exchange
+    AnswerFraming answerFraming;
+    bool stopReadingWhenDone;        // the receive thread ends once the answer is handled
+    const char* traceLineEnd;        // "" or "\n"
+};
+
+inline constexpr ExchangeProfile kObuExchangeProfile = {
+    kObuReportLayout, 1000, 10000, 200, true, AnswerFraming::Gathered, true, "",
+};
+
+// How an exchange ended, and the rule that words it.
+enum class ExchangeOutcome {
+    NoAnswer,   // "0": no (usable) answer within the limit
+    Refused,    // "2": refused random-key answer, or status bit 1 set
+    Failed,     // "1": any other non-zero status byte
+    Succeeded,  // status byte 0: the transaction's success text
+};
+
+ExchangeOutcome ClassifyOutcome(bool done, bool answerUsable, uint16_t status);
+// "0", "2" or "1"; the success text for Succeeded.
+CString OutcomeText(ExchangeOutcome outcome, const CString& successText);
+
+// The receive thread's loop: reads one report at a time into a buffer large
+// enough for the record's input report and hands each report that was read to
+// `onReport` (buffer, bytes read). Runs while `run` is set and, when
+// `stopWhenDone`, `done` is not. A read that fails other than by its time-out
+// (device gone, record not open, no input buffers) and an exception from
+// `onReport` end the loop after `onFault` has run.
+void ReceiveLoop(CHidDeviceRecord& device, const std::atomic<bool>& run, const std::atomic<bool>& done,
+                 bool stopWhenDone, const std::function<void(const uint8_t*, size_t)>& onReport,
+                 const std::function<void()>& onFault);
+
+class CSecureExchange {
+public:
+    static constexpr uint8_t kRandomKeyCommand = 0x10;
+    static constexpr size_t kReceiveBufferMinimum = 256;
+    // Bytes of the report from its data on that the random-key answer's
+    // handling (and its trace hook) may read.
+    static constexpr size_t kRandomKeyAnswerView = 64;
+
+    CSecureExchange(const CHidDeviceRecord& device, const uint8_t productKey[16],
+                    const ExchangeProfile& profile = kObuExchangeProfile);
+    virtual ~CSecureExchange();
+    CSecureExchange(const CSecureExchange&) = delete;
+    CSecureExchange& operator=(const CSecureExchange&) = delete;
+
+    // The whole exchange (entry steps); returns how it ended.
+    ExchangeOutcome Run();
+
+    // Replaces the clock, pump or random source (tests).
+    void SetServices(const ExchangeServices& services) { m_Services = services; }
+    void SetRandomSource(AppRandomSource& source) { m_pRandom = &source; }
+
+    // The receive thread's handling of one input report (also driven directly
+    // by tests of the receive state machine).
+    void OnReceive(const uint8_t* report, size_t bytesRead);
+
+    bool IsDone() const { return m_bDone.load(); }
+    bool IsAnswerUsable() const { return !m_bAnswerBroken.load(); }
+    uint16_t Status() const { return m_Status; }
+    const uint8_t* AnswerData() const { return m_AnswerData; }
+
+    static constexpr size_t kAnswerDataSize = 256;
+    static constexpr size_t kPlainBufSize = 1024;
+    static constexpr size_t kCipherBufSize = 128;
+
+protected:
+    virtual size_t ComposeCommand(uint8_t* message) = 0;
+    virtual const char* StartBanner() const = 0;
+    virtual const char* FinishBanner() const = 0;
+    virtual bool TracesProductNum() const { return true; }
+
+    virtual void DrawHandshakeRandom(uint8_t out[8]) { m_pRandom->Draw(out); }
+    virtual void SendReport(const uint8_t* report);
+    virtual void OnHandshakeRefused();
+    virtual void KeepAnswer(const uint8_t* plain, size_t n);
+
+    // Every report of the device's report id and a Data Type the exchange
+    // takes, before it is handled (the biometric unit traces its header here).
+    virtual void TraceReceivedReport(const uint8_t* /*report*/) {}
+    virtual void TraceRandomKeyRequest(const uint8_t* plain, const uint8_t* cipher);
+    // `received`: the report from its data byte on, kRandomKeyAnswerView bytes.
+    virtual void TraceRandomKeyAnswer(const uint8_t* received, const uint8_t* plain);
+    virtual void TraceCommand(const uint8_t* /*plain*/, size_t /*n*/, const uint8_t* /*cipher*/) {}
+    virtual void TraceBeforeCommandReport(size_t /*reportIndex*/, const uint8_t* /*cipher*/) {}
+    virtual void TraceAnswerReceived(const uint8_t* /*cipher*/, size_t /*n*/) {}
+    virtual void TraceAnswerHead(const uint8_t* plain);
+    virtual void TraceAnswerDecrypted(const uint8_t* /*plain*/, size_t /*n*/) {}
+
+    // Steps of the exchange.
+    void RequestRandomKey(const uint8_t key[32]);
+    void OnRandomKeyAnswer(const uint8_t key[32], const uint8_t* received);
+    void SendCommand(const uint8_t key[32]);
+    void OnCommandAnswer(const uint8_t key[32], const uint8_t* bytes, size_t n);
+    bool WaitForAnswer();
+    // Ends the exchange as "no usable answer".
+    void BreakOff();
+
+    const ExchangeProfile m_Profile;
+    ExchangeTrace m_Trace;
+    ExchangeServices m_Services;
+    AppRandomSource* m_pRandom;
+
+    std::thread m_hThread;
+    std::atomic<bool> m_bRun{false};
+    CHidDeviceRecord m_Device;
+    uint8_t m_RecvKey[32] = {};
+    uint8_t m_SendKey[32] = {};
+    uint8_t m_AesKey[32] = {};
+    uint8_t m_PlainBuf[kPlainBufSize] = {};
+    uint8_t m_CipherBuf[kCipherBufSize] = {};
+    uint8_t m_DeviceRandom[8] = {};
+    uint8_t m_AppRandom[8] = {};
+    int32_t m_bRandomKnown = 0;
+    uint8_t m_AnswerData[kAnswerDataSize] = {};
+    uint8_t m_ProductNum[16] = {};
+    uint16_t m_Status = 0;
+    AnswerAccumulator m_Answer;
+    std::atomic<bool> m_bAnswerBroken{false};
+    std::atomic<bool> m_bDone{false};
+
+private:
+    void ReceiveThread();
+    // Clears the run flag under the send lock and joins the receive thread.
+    void StopReceiving();
+    // Held while the receive thread decides to send the command and sends it,
+    // and while the request thread ends the exchange: a command is sent only
+    // while the exchange is still running.
+    std::mutex m_SendLock;
+};

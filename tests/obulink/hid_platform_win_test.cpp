@@ -1,0 +1,136 @@
+// The Windows layer of the OBU link: overlapped report I/O on a real handle
+// (a named pipe stands in for the HID interface), the real SetupAPI walk, and
+// the window messages that the exchange's wait dispatches.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "framework/clock.h"
+#include "obulink/hid_device.h"
+#include "obulink/hid_platform_win.h"
+#include "tests/obulink/test_transaction.h"
+#include "tests/sim/obu_simulator.h"
+#include "tests/sim/sim_hid_platform.h"
+
+namespace {
+
+class PipePair : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string name = "\\\\.\\pipe\\corvane-obulink-" + std::to_string(GetCurrentProcessId());
+        server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                  PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr);
+        ASSERT_NE(server, INVALID_HANDLE_VALUE);
+        client = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED, nullptr);
+        ASSERT_NE(client, INVALID_HANDLE_VALUE);
+    }
+    void TearDown() override
+    {
+        if (client != INVALID_HANDLE_VALUE) CloseHandle(client);
+        if (server != INVALID_HANDLE_VALUE) CloseHandle(server);
+    }
+    HANDLE server = INVALID_HANDLE_VALUE;
+    HANDLE client = INVALID_HANDLE_VALUE;
+};
+
+TEST_F(PipePair, ReadTimesOutAndIsCancelled)
+{
+    uint8_t buffer[64];
+    std::memset(buffer, 0xAA, sizeof buffer);
+    DWORD read = 77;
+    const uint64_t start = corvane::MonotonicMs();
+    EXPECT_EQ(OverlappedRead(client, buffer, sizeof buffer, 100, read), HidIoResult::TimedOut);
+    EXPECT_GE(corvane::MonotonicMs() - start, 90u);
+    EXPECT_EQ(read, 77u);
+    // A report written now must not land in the buffer of the cancelled read.
+    uint8_t report[64] = {0x01, 0x02};
+    ASSERT_EQ(OverlappedWrite(server, report, sizeof report, 1000), HidIoResult::Done);
+    Sleep(50);
+    EXPECT_EQ(buffer[0], 0xAA);
+    EXPECT_EQ(OverlappedRead(client, buffer, sizeof buffer, 1000, read), HidIoResult::Done);
+    EXPECT_EQ(read, 64u);
+    EXPECT_EQ(buffer[1], 0x02);
+}
+
+TEST_F(PipePair, ReportsGoBothWays)
+{
+    uint8_t report[64];
+    for (int i = 0; i < 64; ++i) report[i] = static_cast<uint8_t>(i);
+    ASSERT_EQ(OverlappedWrite(client, report, sizeof report, 1000), HidIoResult::Done);
+    uint8_t got[64] = {};
+    DWORD read = 0;
+    ASSERT_EQ(OverlappedRead(server, got, sizeof got, 1000, read), HidIoResult::Done);
+    EXPECT_EQ(read, 64u);
+    EXPECT_EQ(0, std::memcmp(got, report, 64));
+}
+
+TEST_F(PipePair, BrokenLinkFails)
+{
+    CloseHandle(server);
+    server = INVALID_HANDLE_VALUE;
+    uint8_t buffer[64];
+    DWORD read = 0;
+    EXPECT_EQ(OverlappedRead(client, buffer, sizeof buffer, 200, read), HidIoResult::Failed);
+    EXPECT_EQ(OverlappedWrite(client, buffer, sizeof buffer, 200), HidIoResult::Failed);
+}
+
+TEST(Win32Hid, RealEnumerationMeetsOnlyForeignDevices)
+{
+    // Wine presents a few HID interfaces that are no OBU; the walk must take
+    // them in its stride and leave nothing open.
+    char path[256];
+    unsigned paths = 0;
+    while (paths < 64 && CHidDeviceRecord::GetDevicePath(paths, path)) ++paths;
+    EXPECT_LE(CHIDDevice::CountDevices(), paths);
+    CHIDDevice device;
+    EXPECT_EQ(device.OpenDevice(64), kHidNotFound);
+    EXPECT_EQ(device.m_bOpened, 0);
+    EXPECT_EQ(CHidDeviceRecord::GetDevicePath(64, path), 0);
+    const HidOsVersion version = SystemHidPlatform().OsVersion();
+    EXPECT_GE(version.major, 5u);
+}
+
+int g_dispatched = 0;
+LRESULT CALLBACK CountingWindow(HWND window, UINT message, WPARAM w, LPARAM l)
+{
+    if (message == WM_APP + 7) {
+        ++g_dispatched;
+        return 0;
+    }
+    return DefWindowProcA(window, message, w, l);
+}
+
+TEST(Win32Wait, WindowMessagesAreDispatchedWhileTheExchangeWaits)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = CountingWindow;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "CorvaneObuWaitTest";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowA("CorvaneObuWaitTest", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                windowClass.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+
+    const uint8_t product[16] = {1, 2, 3};
+    SimHidPlatform sim;
+    ScopedHidPlatform active(sim);
+    ObuSimulator obu(product);
+    obu.handshakeDelayMs = 100;
+    sim.AddDevice("Wendra-OBU").peer = &obu;
+    CHIDDevice device;
+    ASSERT_EQ(device.OpenDevice(0), kHidDone);
+
+    TestTransaction tx(device, product, 0x05, 16);  // the system's clock and pump
+    PostMessageA(window, WM_APP + 7, 0, 0);
+    EXPECT_EQ(tx.Run(), ExchangeOutcome::Succeeded);
+    EXPECT_EQ(g_dispatched, 1);
+    device.CloseHandleAndReset();
+    DestroyWindow(window);
+}
+
+}  // namespace

@@ -1,0 +1,582 @@
+// The secure exchange against the OBU simulator (whole runs on the receive
+// thread, with a scaled clock) and its receive state machine driven report by
+// report with hostile answers (run under AddressSanitizer in the host build).
+#include "obulink/secure_exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "framework/clock.h"
+#include "tests/obulink/test_transaction.h"
+#include "tests/sim/obu_simulator.h"
+#include "tests/sim/reference_aes.h"
+#include "tests/sim/scaled_clock.h"
+#include "tests/sim/sim_hid_platform.h"
+
+namespace {
+
+const uint8_t kProduct[16] = {0x3C, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                              0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xF0};
+const uint8_t kHandshakeRandom[8] = {0x01, 0x12, 0x23, 0x34, 0x45, 0x56, 0x67, 0x78};
+const uint8_t kCommandRandom[8] = {0x90, 0x81, 0x72, 0x63, 0x54, 0x45, 0x36, 0xFE};
+
+class CountingPump : public MessagePump {
+public:
+    void DispatchPending(uint32_t idleMs) override
+    {
+        ++calls;
+        corvane::SleepMs(idleMs);
+    }
+    std::atomic<int> calls{0};
+};
+
+// ---- Whole exchanges against the simulator ----
+
+class ExchangeWithObu : public ::testing::Test {
+protected:
+    static constexpr double kScale = 50;  // 10000 ms of waiting take 200 ms
+
+    void SetUp() override
+    {
+        sim.AddDevice("Wendra-OBU").peer = &obu;
+        ASSERT_EQ(device.OpenDevice(0), kHidDone);
+    }
+    void TearDown() override { device.CloseHandleAndReset(); }
+
+    ExchangeOutcome Run(TestTransaction& tx)
+    {
+        tx.SetServices({&clock, &pump});
+        tx.SetRandomSource(random);
+        const uint64_t start = clock.NowMs();
+        const ExchangeOutcome outcome = tx.Run();
+        elapsedMs = clock.NowMs() - start;
+        return outcome;
+    }
+
+    SimHidPlatform sim{kScale};
+    ScopedHidPlatform active{sim};
+    ScaledClock clock{kScale};
+    CountingPump pump;
+    FixedRandom random{{kHandshakeRandom, kCommandRandom}};
+    ObuSimulator obu{kProduct};
+    CHIDDevice device;
+    uint64_t elapsedMs = 0;
+};
+
+TEST_F(ExchangeWithObu, HandshakeThenCommandThenAnswer)
+{
+    obu.answerData = {0x01, 0x12, 0x34, 0x56};
+    obu.status2 = 0x7F;  // the other Param1 byte does not count
+    TestTransaction tx(device, kProduct, 0x05, 16);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::Succeeded);
+    EXPECT_LT(elapsedMs, 10000u);
+
+    const auto seen = obu.Observed();
+    EXPECT_EQ(seen.handshakes, 1);
+    EXPECT_EQ(seen.commands, 1);
+    ASSERT_EQ(seen.messages.size(), 2u);
+    EXPECT_EQ(std::vector<uint8_t>(seen.messages[0].begin() + 8, seen.messages[0].end()),
+              std::vector<uint8_t>(kHandshakeRandom, kHandshakeRandom + 8));
+    const auto& command = seen.messages[1];
+    ASSERT_EQ(command.size(), 16u);
+    EXPECT_EQ(command[0], 0x05);
+    for (int i = 1; i < 8; ++i) EXPECT_EQ(command[i], 0) << i;
+    EXPECT_EQ(std::vector<uint8_t>(command.begin() + 8, command.end()),
+              std::vector<uint8_t>(kCommandRandom, kCommandRandom + 8));
+
+    EXPECT_EQ(tx.Status(), 0x7F00);
+    EXPECT_EQ(tx.AnswerData()[0], 0x01);
+    EXPECT_EQ(tx.AnswerData()[3], 0x56);
+    EXPECT_EQ(tx.AnswerData()[4], 0x00);
+    EXPECT_GT(pump.calls.load(), 0);  // window messages were pumped while waiting
+}
+
+TEST_F(ExchangeWithObu, EightyByteCommandWithAnAnswerSplitInThree)
+{
+    obu.answerData.assign(48, 0x5C);
+    obu.answerChunks = {20, 20, 24};
+    TestTransaction tx(device, kProduct, 0x01, 80);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::Succeeded);
+    const auto seen = obu.Observed();
+    ASSERT_EQ(seen.messages.size(), 2u);
+    ASSERT_EQ(seen.messages[1].size(), 80u);
+    EXPECT_EQ(seen.messages[1][79], TestTransaction::DataByte(63));
+    // Two command reports after the one handshake report.
+    EXPECT_EQ(seen.reports.size(), 3u);
+    EXPECT_EQ(tx.AnswerData()[47], 0x5C);
+    EXPECT_EQ(tx.AnswerData()[48], 0x00);
+}
+
+TEST_F(ExchangeWithObu, StatusBytesGiveTheirOutcomes)
+{
+    for (auto [status, outcome] : {std::pair{uint8_t(0x03), ExchangeOutcome::Refused},
+                                   std::pair{uint8_t(0x02), ExchangeOutcome::Refused},
+                                   std::pair{uint8_t(0x01), ExchangeOutcome::Failed},
+                                   std::pair{uint8_t(0x80), ExchangeOutcome::Failed}}) {
+        ObuSimulator fresh(kProduct);
+        fresh.status = status;
+        SimHidPlatform platform(kScale);
+        ScopedHidPlatform scope(platform);
+        platform.AddDevice("Wendra-OBU").peer = &fresh;
+        CHIDDevice obuDevice;
+        ASSERT_EQ(obuDevice.OpenDevice(0), kHidDone);
+        TestTransaction tx(obuDevice, kProduct, 0x02, 16);
+        EXPECT_EQ(Run(tx), outcome) << int(status);
+        obuDevice.CloseHandleAndReset();
+    }
+}
+
+TEST_F(ExchangeWithObu, SilenceEndsWithNoAnswerAfterTheLimit)
+{
+    obu.answerHandshake = false;
+    TestTransaction tx(device, kProduct, 0x05, 16);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::NoAnswer);
+    EXPECT_GE(elapsedMs, 10000u);
+    EXPECT_LT(elapsedMs, 10000u + 1000u + 5000u);  // the limit, one read and scheduling slack
+    EXPECT_EQ(obu.Observed().commands, 0);
+}
+
+TEST_F(ExchangeWithObu, SilenceAfterTheCommand)
+{
+    obu.answerCommand = false;
+    TestTransaction tx(device, kProduct, 0x05, 16);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::NoAnswer);
+    EXPECT_EQ(obu.Observed().commands, 1);
+}
+
+TEST_F(ExchangeWithObu, AnswerCutShortRunsIntoTheLimit)
+{
+    obu.answerData.assign(64, 0x33);  // 80 bytes in two reports, only the first sent
+    obu.rawAnswer = [](const std::vector<uint8_t>& sealed) { return std::vector<SimReport>{ObuSimulator::Frame(sealed, {})[0]}; };
+    TestTransaction tx(device, kProduct, 0x05, 16);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::NoAnswer);
+    EXPECT_GE(elapsedMs, 10000u);
+}
+
+TEST_F(ExchangeWithObu, ObuOfAnotherProductKeyIsRefusedAndGetsNoCommand)
+{
+    obu.answerProductKey.assign(16, 0x42);
+    TestTransaction tx(device, kProduct, 0x01, 80);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::Refused);
+    EXPECT_EQ(tx.Status(), 2);
+    EXPECT_EQ(tx.AnswerData()[0], 2);
+    EXPECT_EQ(obu.Observed().commands, 0);
+    EXPECT_LT(elapsedMs, 10000u);
+}
+
+TEST_F(ExchangeWithObu, RandomKeyAnswerWithANonZeroByteIsRefused)
+{
+    obu.handshakeByte1 = 0x01;
+    TestTransaction tx(device, kProduct, 0x05, 16);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::Refused);
+    EXPECT_EQ(obu.Observed().commands, 0);
+}
+
+TEST_F(ExchangeWithObu, HandshakeAnswerAfterTheLimitSendsNoCommand)
+{
+    obu.handshakeDelayMs = 10300;  // arrives while the receive thread does its last read
+    TestTransaction tx(device, kProduct, 0x01, 80);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::NoAnswer);
+    EXPECT_EQ(obu.Observed().commands, 0);
+    EXPECT_EQ(sim.Written(0).size(), 1u);  // the handshake request only
+}
+
+TEST_F(ExchangeWithObu, AnswerAfterTheLimitDuringTheLastReadStillCounts)
+{
+    // Reads that outlast the wait: the read in progress when the wait ends
+    // still takes the answer, and a complete answer counts.
+    static constexpr ExchangeProfile kLongReads = {kObuReportLayout, 20000, 10000, 200, true,
+                                                   AnswerFraming::Gathered, true, ""};
+    obu.answerDelayMs = 10400;
+    TestTransaction tx(device, kProduct, 0x05, 16, kLongReads);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::Succeeded);
+    EXPECT_GE(elapsedMs, 10000u);
+}
+
+TEST_F(ExchangeWithObu, ReadFailuresEndInNoAnswer)
+{
+    SimHidPlatform platform(kScale);
+    ScopedHidPlatform scope(platform);
+    SimHidDevice& broken = platform.AddDevice("Wendra-OBU");
+    broken.peer = &obu;
+    broken.readFails = true;
+    CHIDDevice brokenDevice;
+    ASSERT_EQ(brokenDevice.OpenDevice(0), kHidDone);
+    TestTransaction tx(brokenDevice, kProduct, 0x05, 16);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::NoAnswer);
+    EXPECT_LT(elapsedMs, 10000u);  // no answer can come: the exchange ends at once
+    brokenDevice.CloseHandleAndReset();
+}
+
+TEST_F(ExchangeWithObu, AnswerWithALengthThatCannotBeDecryptedIsNoAnswer)
+{
+    obu.answerData.assign(16, 0x01);  // 32 bytes sealed, 20 of them sent
+    obu.rawAnswer = [](const std::vector<uint8_t>& sealed) {
+        std::vector<uint8_t> cut(sealed.begin(), sealed.begin() + 20);
+        return ObuSimulator::Frame(cut, {});
+    };
+    TestTransaction tx(device, kProduct, 0x05, 16);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::NoAnswer);
+    EXPECT_LT(elapsedMs, 10000u);  // ended at once, not by the limit
+}
+
+TEST_F(ExchangeWithObu, ReportsLongerThanTheReceiveBufferAreReadWhole)
+{
+    // A device whose input report is 300 bytes: the reads must not overrun.
+    SimHidPlatform platform(kScale);
+    ScopedHidPlatform scope(platform);
+    SimHidDevice& big = platform.AddDevice("Wendra-OBU");
+    big.caps = {300, 64, 0};
+    big.peer = &obu;
+    obu.rawAnswer = [](const std::vector<uint8_t>&) {
+        SimReport r(300, 0xA5);
+        r[0] = 0x01; r[1] = 0x01; r[2] = 0; r[3] = 0; r[4] = 0; r[5] = 0x00; r[6] = 0xFF; r[7] = 0xFF; r[8] = 0;
+        return std::vector<SimReport>{r};
+    };
+    CHIDDevice bigDevice;
+    ASSERT_EQ(bigDevice.OpenDevice(0), kHidDone);
+    TestTransaction tx(bigDevice, kProduct, 0x05, 16);
+    EXPECT_EQ(Run(tx), ExchangeOutcome::NoAnswer);  // 255 bytes: not whole blocks
+    EXPECT_LT(elapsedMs, 10000u);                   // refused at once
+    bigDevice.CloseHandleAndReset();
+}
+
+TEST_F(ExchangeWithObu, TracesTheSharedSteps)
+{
+    RecordingTraceSink sink;
+    ScopedTraceSink scope(sink);
+    TestTransaction tx(device, kProduct, 0x05, 16);
+    ASSERT_EQ(Run(tx), ExchangeOutcome::Succeeded);
+    const auto lines = sink.Lines();
+    auto indexOf = [&](const std::string& text) {
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i] == text) return static_cast<int>(i);
+        return -1;
+    };
+    const int product = indexOf("[APP] [m_ProductNum]");
+    ASSERT_GE(product, 0);
+    EXPECT_EQ(lines[product + 1], "        [3c][11][22][33][44][55][66][77][88][99][aa][bb][cc][dd][ee][f0]");
+    const int start = indexOf("[APP] ================> Start : Test <==================");
+    const int request = indexOf("[APP] [RandomKey 정보 요청-암호화전]");
+    const int answer = indexOf("[APP] [Return 되는 처리 결과 Get RandomKey]");
+    const int result = indexOf("[APP] [Return 되는 처리 결과]");
+    const int finish = indexOf("[APP] ======> Finish Test Transaction <======");
+    EXPECT_LT(product, start);
+    EXPECT_LT(start, request);
+    EXPECT_LT(request, answer);
+    EXPECT_LT(answer, result);
+    EXPECT_LT(result, finish);
+    EXPECT_EQ(lines[request + 1], "        [10][00][00][00][00][00][00][00][01][12][23][34][45][56][67][78]");
+    EXPECT_EQ(lines[answer + 1], "        Command   : [10]");
+    EXPECT_EQ(indexOf("[APP] [AES 암호화 키]") >= 0, true);
+}
+
+TEST(ExchangeRealTime, OneRunOnTheRealClock)
+{
+    SimHidPlatform platform;
+    ScopedHidPlatform scope(platform);
+    ObuSimulator obu(kProduct);
+    obu.answerData = {0x09};
+    platform.AddDevice("Wendra-OBU").peer = &obu;
+    CHIDDevice device;
+    ASSERT_EQ(device.OpenDevice(0), kHidDone);
+    TestTransaction tx(device, kProduct, 0x05, 16);
+    const uint64_t start = corvane::MonotonicMs();
+    EXPECT_EQ(tx.Run(), ExchangeOutcome::Succeeded);
+    const uint64_t elapsed = corvane::MonotonicMs() - start;
+    EXPECT_GE(elapsed, 190u);   // the pause before the command (timer granularity aside)
+    EXPECT_LT(elapsed, 3000u);  // and the end of the receive thread's last read
+    EXPECT_EQ(tx.AnswerData()[0], 0x09);
+    device.CloseHandleAndReset();
+}
+
+// ---- The receive state machine, report by report ----
+
+class ReceiveStateMachine : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim.AddDevice("Wendra-OBU");
+        ASSERT_EQ(device.OpenDevice(0), kHidDone);
+        tx = std::make_unique<TestTransaction>(device, kProduct, 0x05, 16);
+        tx->SetServices({&fast, &pump});
+        tx->SetRandomSource(random);
+        tx->SetAppRandom(kHandshakeRandom);
+    }
+    void TearDown() override
+    {
+        tx.reset();
+        device.CloseHandleAndReset();
+    }
+
+    // The OBU's random-key answer as one 64-byte report.
+    SimReport HandshakeAnswer(uint8_t command = 0x10, uint8_t byte1 = 0)
+    {
+        std::vector<uint8_t> plain(16, 0);
+        plain[0] = command;
+        plain[1] = byte1;
+        std::memcpy(&plain[8], kDeviceRandom, 8);
+        const auto key = ObuSimulator::DeviceKey(kProduct, kHandshakeRandom, nullptr);
+        return ObuSimulator::Frame(ReferenceAes(key.data(), 32).EncryptCbc(plain), {})[0];
+    }
+    // The encrypted answer to the command (status, data).
+    std::vector<uint8_t> SealedAnswer(uint8_t status, size_t dataLength)
+    {
+        std::vector<uint8_t> plain(16 + dataLength, 0);
+        plain[0] = 0x05;
+        plain[1] = status;
+        for (size_t i = 16; i < plain.size(); ++i) plain[i] = static_cast<uint8_t>(i);
+        plain.resize((plain.size() + 15) / 16 * 16);
+        const auto key = ObuSimulator::DeviceKey(kProduct, kCommandRandom, kDeviceRandom);
+        return ReferenceAes(key.data(), 32).EncryptCbc(plain);
+    }
+    void Feed(const SimReport& report) { tx->OnReceive(report.data(), report.size()); }
+    void HandshakeDone()
+    {
+        const size_t before = sim.Written(0).size();
+        tx->AllowSending();
+        Feed(HandshakeAnswer());
+        ASSERT_TRUE(tx->RandomKnown());
+        ASSERT_EQ(sim.Written(0).size(), before + 1);  // the command went out
+    }
+    static SimReport RawReport(uint8_t type, uint16_t index, uint32_t total, uint8_t length, size_t size = 64)
+    {
+        SimReport r(size, 0x6B);
+        r[0] = 0x01; r[1] = type; r[2] = uint8_t(index >> 8); r[3] = uint8_t(index);
+        r[4] = uint8_t(total >> 16); r[5] = uint8_t(total >> 8); r[6] = uint8_t(total); r[7] = length; r[8] = 0;
+        return r;
+    }
+
+    static constexpr uint8_t kDeviceRandom[8] = {0xE1, 0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8};
+    SimHidPlatform sim;
+    ScopedHidPlatform active{sim};
+    ScaledClock fast{1000};
+    CountingPump pump;
+    FixedRandom random{{kCommandRandom}};
+    CHIDDevice device;
+    std::unique_ptr<TestTransaction> tx;
+};
+
+TEST_F(ReceiveStateMachine, RandomKeyAnswerYieldsDeviceRandomAndTheCommand)
+{
+    HandshakeDone();
+    EXPECT_EQ(0, std::memcmp(tx->DeviceRandom(), kDeviceRandom, 8));
+    EXPECT_EQ(0, std::memcmp(tx->AppRandom(), kCommandRandom, 8));
+    EXPECT_FALSE(tx->IsDone());
+    // The command went under the command send key: the simulator's key opens it.
+    const auto key = ObuSimulator::DeviceKey(kProduct, nullptr, kDeviceRandom);
+    const SimReport sent = sim.Written(0)[0];
+    const auto plain = ReferenceAes(key.data(), 32).DecryptCbc(std::vector<uint8_t>(sent.begin() + 9, sent.begin() + 25));
+    EXPECT_EQ(plain[0], 0x05);
+}
+
+TEST_F(ReceiveStateMachine, RefusedRandomKeyAnswerSendsNothing)
+{
+    tx->AllowSending();
+    Feed(HandshakeAnswer(0x10, 0x01));
+    EXPECT_TRUE(tx->IsDone());
+    EXPECT_EQ(tx->Status(), 2);
+    EXPECT_TRUE(sim.Written(0).empty());
+}
+
+TEST_F(ReceiveStateMachine, RandomKeyAnswerAfterTheWaitSendsNothing)
+{
+    Feed(HandshakeAnswer());  // the run flag is already cleared
+    EXPECT_TRUE(tx->RandomKnown());
+    EXPECT_TRUE(sim.Written(0).empty());
+    EXPECT_FALSE(tx->IsDone());
+}
+
+TEST_F(ReceiveStateMachine, IgnoresForeignReports)
+{
+    SimReport foreign = HandshakeAnswer();
+    foreign[0] = 0x02;
+    Feed(foreign);
+    SimReport type3 = HandshakeAnswer();
+    type3[1] = 3;
+    Feed(type3);
+    SimReport type2 = HandshakeAnswer();
+    type2[1] = 2;  // Data Type 2 is never the random-key answer
+    Feed(type2);
+    tx->OnReceive(foreign.data(), 5);  // shorter than a header
+    EXPECT_FALSE(tx->RandomKnown());
+    EXPECT_TRUE(sim.Written(0).empty());
+}
+
+TEST_F(ReceiveStateMachine, AnswerInTwoReportsIsDecryptedOnceComplete)
+{
+    HandshakeDone();
+    const auto sealed = SealedAnswer(0, 48);  // 64 bytes
+    const auto reports = ObuSimulator::Frame(sealed, {40, 24});
+    Feed(reports[0]);
+    EXPECT_FALSE(tx->IsDone());
+    // A new Packet Index 0 restarts the gathering.
+    Feed(reports[0]);
+    EXPECT_FALSE(tx->IsDone());
+    Feed(reports[1]);
+    EXPECT_TRUE(tx->IsDone());
+    EXPECT_TRUE(tx->IsAnswerUsable());
+    EXPECT_EQ(tx->AnswerData()[0], 16);
+    EXPECT_EQ(tx->AnswerData()[47], 63);
+}
+
+TEST_F(ReceiveStateMachine, DataTypeOneAfterTheHandshakeIsAnswerData)
+{
+    HandshakeDone();
+    const auto reports = ObuSimulator::Frame(SealedAnswer(0x01, 0), {});
+    ASSERT_EQ(reports[0][1], 1);
+    Feed(reports[0]);
+    EXPECT_TRUE(tx->IsDone());
+    EXPECT_EQ(tx->Status() & 0xFF, 0x01);
+}
+
+TEST_F(ReceiveStateMachine, AnswerHandledStandsAgainstLaterGarbage)
+{
+    HandshakeDone();
+    Feed(ObuSimulator::Frame(SealedAnswer(0, 0), {})[0]);
+    ASSERT_TRUE(tx->IsDone());
+    Feed(RawReport(1, 0, 20, 20));  // a reader that goes on meets a broken report
+    EXPECT_TRUE(tx->IsAnswerUsable());
+    EXPECT_EQ(ClassifyOutcome(tx->IsDone(), tx->IsAnswerUsable(), tx->Status()), ExchangeOutcome::Succeeded);
+}
+
+TEST_F(ReceiveStateMachine, HostileAnswersOnlyFail)
+{
+    struct Case { const char* what; std::vector<SimReport> reports; } cases[] = {
+        {"Length above the report's data", {RawReport(1, 0, 64, 56)}},
+        {"Length 255 in a 64-byte report", {RawReport(1, 0, 255, 255)}},
+        {"DataLength and Length 0", {RawReport(1, 0, 0, 0)}},
+        {"20 bytes, not whole blocks", {RawReport(1, 0, 20, 20)}},
+        {"DataLength beyond the buffer", {RawReport(1, 0, 0xFFFFFF, 55)}},
+    };
+    for (auto& c : cases) {
+        TearDown();
+        SetUp();
+        HandshakeDone();
+        for (auto& r : c.reports) Feed(r);
+        EXPECT_TRUE(tx->IsDone()) << c.what;
+        EXPECT_FALSE(tx->IsAnswerUsable()) << c.what;
+        EXPECT_EQ(ClassifyOutcome(tx->IsDone(), tx->IsAnswerUsable(), tx->Status()), ExchangeOutcome::NoAnswer)
+            << c.what;
+    }
+}
+
+TEST_F(ReceiveStateMachine, EndlessAppendingStopsAtTheBuffer)
+{
+    HandshakeDone();
+    Feed(RawReport(1, 0, 1024, 55));
+    for (uint16_t i = 1; i < 40 && !tx->IsDone(); ++i) Feed(RawReport(2, i, 1024, 55));
+    EXPECT_TRUE(tx->IsDone());
+    EXPECT_FALSE(tx->IsAnswerUsable());
+}
+
+TEST_F(ReceiveStateMachine, LongAnswerKeepsTheFirst256DataBytes)
+{
+    HandshakeDone();
+    const auto sealed = SealedAnswer(0, 1008);  // 1024 bytes in 19 reports
+    for (const auto& r : ObuSimulator::Frame(sealed, {})) Feed(r);
+    EXPECT_TRUE(tx->IsDone());
+    EXPECT_TRUE(tx->IsAnswerUsable());
+    EXPECT_EQ(tx->AnswerData()[255], static_cast<uint8_t>(16 + 255));
+}
+
+TEST_F(ReceiveStateMachine, AnswerUnderTheWrongKeyGivesItsGarbledStatus)
+{
+    HandshakeDone();
+    std::vector<uint8_t> plain(16, 0);
+    const auto key = ObuSimulator::DeviceKey(kProduct, kHandshakeRandom, kDeviceRandom);  // not the command's AppRandom
+    Feed(ObuSimulator::Frame(ReferenceAes(key.data(), 32).EncryptCbc(plain), {})[0]);
+    EXPECT_TRUE(tx->IsDone());
+    EXPECT_TRUE(tx->IsAnswerUsable());  // decryptable, but not what the OBU meant: status is noise
+}
+
+TEST_F(ReceiveStateMachine, RandomReportsNeverOverrunOrRaise)
+{
+    // Reports of random headers and lengths, before and after the handshake.
+    std::mt19937 gen(1234);
+    for (int run = 0; run < 300; ++run) {
+        TearDown();
+        SetUp();
+        if (run % 2) HandshakeDone();
+        for (int i = 0; i < 30 && !tx->IsDone(); ++i) {
+            SimReport r(1 + gen() % 300);
+            for (auto& b : r) b = static_cast<uint8_t>(gen());
+            if (r.size() > 1) r[1] = static_cast<uint8_t>(1 + gen() % 2);
+            r[0] = gen() % 8 ? 0x01 : 0x00;
+            Feed(r);
+        }
+        const ExchangeOutcome outcome = ClassifyOutcome(tx->IsDone(), tx->IsAnswerUsable(), tx->Status());
+        EXPECT_TRUE(outcome != ExchangeOutcome::Succeeded || tx->IsAnswerUsable());
+    }
+}
+
+TEST(ReceiveLoop, ExceptionsOnTheReceiveThreadEndTheLoopOnly)
+{
+    SimHidPlatform sim(1000);
+    ScopedHidPlatform active(sim);
+    sim.AddDevice("Wendra-OBU");
+    CHIDDevice device;
+    ASSERT_EQ(device.OpenDevice(0), kHidDone);
+    device.m_dwReadTimeout = 1000;
+    SimReport r(64, 0);
+    r[0] = 1;
+    sim.QueueInput(0, r);
+    std::atomic<bool> run{true}, done{false};
+    bool faulted = false;
+    ReceiveLoop(device, run, done, true, [](const uint8_t*, size_t) { throw std::runtime_error("x"); },
+                [&] { faulted = true; });
+    EXPECT_TRUE(faulted);
+    device.CloseHandleAndReset();
+}
+
+// The biometric unit's profile: report id 0, 65-byte reports, answers taken
+// from one report.
+TEST(BiometricProfile, SingleReportAnswerUsesTheReportsLength)
+{
+    static constexpr ExchangeProfile kUnit = {kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport,
+                                              true, "\n"};
+    SimHidPlatform sim;
+    ScopedHidPlatform active(sim);
+    sim.AddDevice("[wendra] unit").caps = {65, 65, 0};
+    CBIUHIDDevice device;
+    ASSERT_EQ(device.OpenDevice(0), kHidDone);
+    ScaledClock fast(1000);
+    CountingPump pump;
+    FixedRandom random({kCommandRandom});
+    TestTransaction tx(device, kProduct, 0x20, 16, kUnit);
+    tx.SetServices({&fast, &pump});
+    tx.SetRandomSource(random);
+    const uint8_t deviceRandom[8] = {7, 7, 7, 7, 7, 7, 7, 7};
+    tx.SetDeviceRandom(deviceRandom);
+    tx.AllowSending();
+    uint8_t key[32];
+    CommandSendKey(key, kProduct, deviceRandom);
+    tx.SendCommand(key);
+    const auto written = sim.Written(0);
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(written[0].size(), 65u);
+    EXPECT_EQ(written[0][0], 0x00);
+    EXPECT_EQ(written[0][7], 16);
+
+    std::vector<uint8_t> plain(16, 0);
+    plain[0] = 0x20;
+    const auto answerKey = ObuSimulator::DeviceKey(kProduct, kCommandRandom, deviceRandom);
+    const auto sealed = ReferenceAes(answerKey.data(), 32).EncryptCbc(plain);
+    SimReport report(65, 0);
+    report[0] = 0x00; report[1] = 1; report[6] = 0x40; report[7] = 16;  // DataLength 64 is not looked at
+    std::memcpy(&report[9], sealed.data(), 16);
+    SimReport obuReport = report;
+    obuReport[0] = 0x01;
+    tx.OnReceive(obuReport.data(), obuReport.size());
+    EXPECT_FALSE(tx.IsDone());  // report id 1 is not the unit's
+    tx.OnReceive(report.data(), report.size());
+    EXPECT_TRUE(tx.IsDone());
+    EXPECT_TRUE(tx.IsAnswerUsable());
+    device.CloseHandleAndReset();
+}
+
+}  // namespace

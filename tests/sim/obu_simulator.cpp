@@ -1,0 +1,134 @@
+#include "tests/sim/obu_simulator.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "obulink/session_key.h"
+#include "tests/sim/reference_aes.h"
+
+ObuSimulator::ObuSimulator(const uint8_t productKey[16])
+{
+    std::memcpy(m_product, productKey, 16);
+}
+
+ObuSimulator::Seen ObuSimulator::Observed() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_seen;
+}
+
+std::vector<uint8_t> ObuSimulator::DeviceKey(const uint8_t product[16], const uint8_t* appRandom,
+                                             const uint8_t* deviceRandom)
+{
+    // Even positions: the product key. Positions 1 mod 4: the AppRandom (or 0).
+    // Positions 3 mod 4: the first filler in the first half and the second in
+    // the second half, or the DeviceRandom in order.
+    std::vector<uint8_t> key(32, 0);
+    int app = 0, dev = 0;
+    for (int position = 0; position < 32; ++position) {
+        if (position % 2 == 0) {
+            key[position] = product[position / 2];
+        } else if (position % 4 == 1) {
+            key[position] = appRandom ? appRandom[app] : 0;
+            ++app;
+        } else {
+            key[position] = deviceRandom ? deviceRandom[dev]
+                                         : (position < 16 ? kSessionKeyFiller1 : kSessionKeyFiller2);
+            ++dev;
+        }
+    }
+    return key;
+}
+
+std::vector<SimReport> ObuSimulator::Frame(const std::vector<uint8_t>& message, std::vector<size_t> chunks)
+{
+    if (chunks.empty())
+        for (size_t left = message.size(); left; left -= std::min<size_t>(left, 55))
+            chunks.push_back(std::min<size_t>(left, 55));
+    std::vector<SimReport> reports;
+    size_t at = 0;
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        SimReport r(64, 0);
+        r[0] = 0x01;
+        r[1] = i == 0 ? 1 : 2;
+        r[2] = static_cast<uint8_t>(i >> 8);
+        r[3] = static_cast<uint8_t>(i);
+        r[4] = static_cast<uint8_t>(message.size() >> 16);
+        r[5] = static_cast<uint8_t>(message.size() >> 8);
+        r[6] = static_cast<uint8_t>(message.size());
+        r[7] = static_cast<uint8_t>(chunks[i]);
+        for (size_t k = 0; k < chunks[i] && at < message.size() && 9 + k < r.size(); ++k) r[9 + k] = message[at++];
+        reports.push_back(r);
+    }
+    return reports;
+}
+
+void ObuSimulator::OnOutputReport(const SimReport& report, SimReplyChannel& reply)
+{
+    std::vector<uint8_t> complete;
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_seen.reports.push_back(report);
+        if (report.size() < 9 || report[0] != 0x01) return;
+        const size_t index = (report[2] << 8) | report[3];
+        const size_t total = (size_t(report[4]) << 16) | (size_t(report[5]) << 8) | report[6];
+        const size_t length = report[7];
+        if (index == 0) {
+            m_gathering.clear();
+            m_expected = total;
+        }
+        for (size_t k = 0; k < length && 9 + k < report.size(); ++k) m_gathering.push_back(report[9 + k]);
+        if (m_gathering.size() < m_expected) return;
+        complete = m_gathering;
+        m_gathering.clear();
+    }
+    OnMessage(complete, reply);
+}
+
+void ObuSimulator::OnMessage(const std::vector<uint8_t>& encrypted, SimReplyChannel& reply)
+{
+    if (encrypted.empty() || encrypted.size() % 16) return;
+    std::unique_lock<std::mutex> hold(m_lock);
+    const uint8_t* answerProduct = answerProductKey.size() == 16 ? answerProductKey.data() : m_product;
+
+    if (!m_handshakeDone) {
+        const auto key = DeviceKey(m_product, nullptr, nullptr);
+        const auto plain = ReferenceAes(key.data(), 32).DecryptCbc(encrypted);
+        m_seen.messages.push_back(plain);
+        if (plain[0] != 0x10) return;
+        ++m_seen.handshakes;
+        std::memcpy(m_seen.lastAppRandom, &plain[8], 8);
+        if (!answerHandshake) return;
+        m_handshakeDone = true;
+        std::vector<uint8_t> answer(16, 0);
+        answer[0] = handshakeCommand;
+        answer[1] = handshakeByte1;
+        std::memcpy(&answer[8], deviceRandom, 8);
+        const auto answerKey = DeviceKey(answerProduct, &plain[8], nullptr);
+        const auto sealed = ReferenceAes(answerKey.data(), 32).EncryptCbc(answer);
+        const uint32_t delay = handshakeDelayMs;
+        hold.unlock();
+        for (auto& r : Frame(sealed, {})) reply.Deliver(r, delay);
+        return;
+    }
+
+    const auto key = DeviceKey(m_product, nullptr, deviceRandom);
+    const auto plain = ReferenceAes(key.data(), 32).DecryptCbc(encrypted);
+    m_seen.messages.push_back(plain);
+    ++m_seen.commands;
+    std::memcpy(m_seen.lastAppRandom, &plain[8], 8);
+    if (!answerCommand) return;
+
+    std::vector<uint8_t> answer((16 + answerData.size() + 15) / 16 * 16, 0);
+    answer[0] = plain[0];
+    answer[1] = status;
+    answer[2] = status2;
+    std::memcpy(&answer[8], deviceRandom, 8);
+    std::copy(answerData.begin(), answerData.end(), answer.begin() + 16);
+    const auto answerKey = DeviceKey(answerProduct, &plain[8], deviceRandom);
+    const auto sealed = ReferenceAes(answerKey.data(), 32).EncryptCbc(answer);
+    const std::vector<SimReport> reports = rawAnswer ? rawAnswer(sealed) : Frame(sealed, answerChunks);
+    const uint32_t delay = answerDelayMs;
+    hold.unlock();
+    for (auto& r : reports) reply.Deliver(r, delay);
+}

@@ -1,0 +1,25 @@
+// ScaledClock: an ExchangeClock that runs `scale` times faster than real time,
+// so that the exchange's long limits (10000 ms waits, 1000 ms reads) take a
+// fraction of a second in tests. Use the same scale for SimHidPlatform.
+#pragma once
+
+#include "framework/clock.h"
+#include "obulink/exchange_wait.h"
+
+class ScaledClock : public ExchangeClock {
+public:
+    explicit ScaledClock(double scale) : m_scale(scale), m_start(corvane::MonotonicMs()) {}
+
+    uint64_t NowMs() override
+    {
+        return static_cast<uint64_t>((corvane::MonotonicMs() - m_start) * m_scale);
+    }
+    void SleepMs(uint32_t milliseconds) override
+    {
+        corvane::SleepMs(static_cast<uint32_t>(milliseconds / m_scale));
+    }
+
+private:
+    double m_scale;
+    uint64_t m_start;
+};

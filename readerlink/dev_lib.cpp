@@ -43,8 +43,11 @@ int CDevLib::WritePort(const uint8_t* bytes, int n)
 
 void CDevLib::PurgeInput()
 {
+    // A buffer at a time, so that the rest of an overlong reply cannot pass
+    // for the next reply; bounded for a line that never stops sending.
     uint8_t dropped[kBufferSize];
-    ReadPort(dropped, kBufferSize);
+    for (int round = 0; round < kPurgeRounds && ReadPort(dropped, kBufferSize) > 0; ++round) {
+    }
 }
 
 void CDevLib::RtsOn()

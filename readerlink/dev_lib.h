@@ -43,8 +43,9 @@ public:
     int ReadPort(uint8_t* buffer, int n);
     // The count written, or -1 (also on a closed port).
     int WritePort(const uint8_t* bytes, int n);
-    // Reads and drops whatever is queued (up to one buffer).
+    // Reads and drops whatever is queued.
     void PurgeInput();
+    static constexpr int kPurgeRounds = 32;
     void RtsOn();
     void RtsOff();
     // Formats "(port) tick : text" and hands it to the trace window.

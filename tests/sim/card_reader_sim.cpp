@@ -13,6 +13,8 @@ Bytes Concat(std::initializer_list<uint8_t> head, const Bytes& tail)
 
 }  // namespace
 
+ScriptedCard::ScriptedCard() : atr{0x3B, 0x02, 0x14, 0x50}, probeAnswer{'B', 0x50, 0x12, 0x34, 0x56, 0x78} {}
+
 Bytes CardReaderSim::Answer(const Bytes& request) const
 {
     auto scripted = card.replies.find(request);

@@ -15,10 +15,11 @@ using Bytes = std::vector<uint8_t>;
 
 // The card in (or near) the reader, as a test scripts it.
 struct ScriptedCard {
+    ScriptedCard();
     bool contact = true;       // a contact card sits in the slot
     bool contactless = false;  // a contactless card is in the field
-    Bytes atr = {0x3B, 0x02, 0x14, 0x50};
-    Bytes probeAnswer = {'B', 0x50, 0x12, 0x34, 0x56, 0x78};
+    Bytes atr;          // 3B 02 14 50
+    Bytes probeAnswer;  // 'B' and a serial number
     // Card answers (data, SW1, SW2) by APDU; an APDU not listed gets 6E 00.
     std::map<Bytes, Bytes> apdus;
     // Whole reader answers (status byte, payload) by whole request; they win

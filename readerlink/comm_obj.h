@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "readerlink/link_io.h"
@@ -43,6 +44,10 @@ public:
     int16_t m_nLineMode = 0;  // 1 normal, 2 half duplex with RTS switching
     int16_t m_nProtocol = 0;  // protocol type last asked for
     CDevLib* m_pDevice = nullptr;  // owned
+
+    // Held by an export for the whole of its work on the port, so that two
+    // callers of one port take turns instead of sharing the buffers.
+    std::mutex m_exchangeLock;
 
 private:
     std::unique_ptr<uint8_t[]> m_buffers;

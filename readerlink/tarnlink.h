@@ -7,7 +7,9 @@
  * buffer and output length are left untouched.
  *
  * Output buffers are the caller's and must hold the largest reply the reader
- * can give to the command: TARNLINK_MAX_REPLY bytes is always enough. */
+ * can give to the command: TARNLINK_MAX_REPLY bytes is always enough.
+ *
+ * Calls on one port take turns; calls on different ports may run at once. */
 #ifndef TARNLINK_H
 #define TARNLINK_H
 
@@ -28,7 +30,7 @@
 #define TARNLINK_ERR_NO_PORT 1250          /* the port was never initialised */
 
 #define TARNLINK_MAX_DATA 299   /* data bytes a request carries after its command byte */
-#define TARNLINK_MAX_REPLY 2044 /* payload bytes a reply can bring */
+#define TARNLINK_MAX_REPLY 2043 /* payload bytes a reply can bring */
 
 #ifdef __cplusplus
 extern "C" {

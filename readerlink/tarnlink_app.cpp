@@ -8,14 +8,29 @@
 
 namespace tarnlink {
 
-int CTarnlinkApp::InitPort(int port, int baud)
+CCommOBJ* CTarnlinkApp::FindRecord(int port)
 {
+    std::lock_guard<std::mutex> lock(m_tableLock);
+    return m_ports.FindByPort(port);
+}
+
+CCommOBJ* CTarnlinkApp::FindOrAddRecord(int port)
+{
+    std::lock_guard<std::mutex> lock(m_tableLock);
     CCommOBJ* record = m_ports.FindByPort(port);
     if (!record) {
         auto made = std::make_unique<CCommOBJ>();
+        made->m_nPort = port;
         record = made.get();
         m_ports.Add(std::move(made));
     }
+    return record;
+}
+
+int CTarnlinkApp::InitPort(int port, int baud)
+{
+    CCommOBJ* record = FindOrAddRecord(port);
+    std::lock_guard<std::mutex> turn(record->m_exchangeLock);
     record->m_nPort = port;
     record->m_nBaudRate = static_cast<uint32_t>(baud);
     record->m_nParity = 0;
@@ -30,8 +45,9 @@ int CTarnlinkApp::InitPort(int port, int baud)
 
 int CTarnlinkApp::ClosePort(int port)
 {
-    CCommOBJ* record = m_ports.FindByPort(port);
+    CCommOBJ* record = FindRecord(port);
     if (!record) return kErrNoRecord;
+    std::lock_guard<std::mutex> turn(record->m_exchangeLock);
     if (!record->m_pDevice) return -1;
     return record->m_pDevice->ClosePort();
 }
@@ -39,8 +55,10 @@ int CTarnlinkApp::ClosePort(int port)
 int CTarnlinkApp::ReaderCommand(int port, uint8_t command, const uint8_t* data, int len, int* outLen, uint8_t* out,
                                 const uint8_t* tail)
 {
-    CCommOBJ* record = m_ports.FindByPort(port);
-    if (!record || !record->m_pDevice) return kErrNoRecord;
+    CCommOBJ* record = FindRecord(port);
+    if (!record) return kErrNoRecord;
+    std::lock_guard<std::mutex> turn(record->m_exchangeLock);
+    if (!record->m_pDevice) return kErrNoRecord;
     // Command byte, data, and the tail two places behind the data.
     const int tailRoom = tail ? 3 : 0;
     if (len < 0 || 1 + len + tailRoom > kRequestCapacity || (len > 0 && !data)) return kErrRequestTooLong;

@@ -1,9 +1,12 @@
 // CTarnlinkApp: the library's one application object. It owns the table of port
 // records, which lives as long as the library, and runs what the exports ask:
-// opening and closing ports and the reader-command rule.
+// opening and closing ports and the reader-command rule. Calls may come from
+// several threads: calls on one port take turns, calls on different ports run
+// side by side.
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 
 #include "readerlink/comm_obj.h"
 #include "readerlink/link_io.h"
@@ -36,7 +39,13 @@ public:
     IReaderPlatform& Platform() { return m_platform; }
 
 private:
+    CCommOBJ* FindRecord(int port);
+    CCommOBJ* FindOrAddRecord(int port);
+
     IReaderPlatform& m_platform;
+    // Records are only ever added, so a record found stays valid; the lock
+    // covers the lookup and the growth of the table.
+    std::mutex m_tableLock;
     CCommOBJArray m_ports;
 };
 

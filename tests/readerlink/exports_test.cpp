@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "readerlink/dev_lib.h"
@@ -380,6 +381,31 @@ TEST_F(Exports, ExchangeWithClosedUsbPortAndRecordKept)
     EXPECT_EQ(app->Ports().GetSize(), 1u);
     EXPECT_EQ(TARN_InitPort(kUsbPort, 9600), kUsbPort);
     EXPECT_EQ(app->Ports().GetSize(), 1u);
+}
+
+TEST_F(Exports, CallersOfOnePortTakeTurns)
+{
+    // Two threads, each with its own APDU and answer, on one port: every call
+    // must get its own answer, none another's or a mix.
+    const Bytes apdus[2] = {{0x00, 0xB0, 0x00, 0x01, 0x04}, {0x00, 0xB0, 0x00, 0x02, 0x04}};
+    reader.card.apdus[apdus[0]] = {0x11, 0x11, 0x11, 0x11, 0x90, 0x00};
+    reader.card.apdus[apdus[1]] = {0x22, 0x22, 0x22, 0x22, 0x90, 0x00};
+    ASSERT_EQ(TARN_InitPort(kUsbPort, 9600), kUsbPort);
+    int wrong[2] = {0, 0};
+    auto caller = [&](int who) {
+        for (int i = 0; i < 300; ++i) {
+            int length = 0;
+            uint8_t answer[64] = {};
+            if (TARN_IC_Case2(kUsbPort, 5, apdus[who].data(), &length, answer) != 0 ||
+                Bytes(answer, answer + length) != reader.card.apdus.at(apdus[who]))
+                ++wrong[who];
+        }
+    };
+    std::thread first(caller, 0), second(caller, 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(wrong[0], 0);
+    EXPECT_EQ(wrong[1], 0);
 }
 
 TEST(PortTable, FindsTheNewestRecordOfANumber)

@@ -50,21 +50,6 @@ TEST(ReaderFrame, SerialFrameCarriesLengthAndBlockCheck)
     EXPECT_EQ(frame[303], 0x01 ^ 0x2C);  // 300 equal bytes cancel out
 }
 
-TEST(ReaderFrame, TailFollowsTheBlockCheckOutsideLengthAndCheck)
-{
-    const uint8_t tail[2] = {0xA5, 0x5A};
-    EXPECT_EQ(SerialFrame({0x60, 0x01}, tail), (Bytes{0x02, 0x00, 0x02, 0x60, 0x01, 0x63, 0xA5, 0x5A}));
-}
-
-TEST(ReaderFrame, UsbFrameIsLengthPrefixAndRequest)
-{
-    Bytes frame(8);
-    const uint8_t request[] = {0xC0, 0x00};
-    ASSERT_EQ(tarnlink::BuildUsbFrame(request, 2, frame.data(), 8), 4);
-    frame.resize(4);
-    EXPECT_EQ(frame, (Bytes{0x00, 0x02, 0xC0, 0x00}));
-}
-
 TEST(ReaderFrame, FramesThatDoNotFitAreRefused)
 {
     Bytes request(2045, 0x00);

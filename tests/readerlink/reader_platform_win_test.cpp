@@ -1,6 +1,6 @@
 // The Win32 layer of the library: the exports over the USB bus seam with
-// simulated readers, the USB link's file I/O against a named pipe, serial port
-// settings, and trace lines to the "GET_MESSAGE" window.
+// simulated readers, the USB link's file I/O against a named pipe, and trace
+// lines to the "GET_MESSAGE" window.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -14,7 +14,6 @@
 #include "readerlink/dev_lib.h"
 #include "readerlink/error_codes.h"
 #include "readerlink/reader_platform_win.h"
-#include "readerlink/serial_line_win.h"
 #include "readerlink/tarnlink.h"
 #include "readerlink/usb_link_win.h"
 #include "tests/sim/card_reader_sim.h"
@@ -146,23 +145,6 @@ TEST(UsbLink, ExchangesOnePacketEachWayAndTimesOutOnSilence)
     pipeEnd.Hangup();
     EXPECT_EQ(link->Read(reply, 300, 300), IUsbLink::kFailed);
     EXPECT_EQ(link->Write(request, 4), IUsbLink::kFailed);
-}
-
-TEST(SerialPort, TimeoutsFollowTheBaudRate)
-{
-    COMMTIMEOUTS t = tarnlink::Win32SerialLine::TimeoutsFor(9600);
-    EXPECT_EQ(t.ReadIntervalTimeout, 1000u);
-    EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 0u);
-    EXPECT_EQ(t.ReadTotalTimeoutConstant, 50u);
-    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 2u);
-    EXPECT_EQ(t.WriteTotalTimeoutConstant, 1000u);
-    EXPECT_EQ(tarnlink::Win32SerialLine::TimeoutsFor(115200).WriteTotalTimeoutMultiplier, 0u);
-    EXPECT_EQ(tarnlink::Win32SerialLine::TimeoutsFor(0).WriteTotalTimeoutMultiplier, 0u);
-    tarnlink::SerialSettings settings;
-    settings.baudRate = 9600;
-    EXPECT_FALSE(tarnlink::Win32SerialLine::Open(77, settings));
-    settings.baudRate = 0;
-    EXPECT_FALSE(tarnlink::Win32SerialLine::Open(5, settings));
 }
 
 // ---- trace window

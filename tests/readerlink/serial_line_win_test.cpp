@@ -196,6 +196,27 @@ TEST_F(SerialLine, PortsFromTenOnOpenByTheirNumber)
     EXPECT_EQ(TARN_ClosePort(12), 1);
 }
 
+TEST_F(SerialLine, ClosingTwiceClosesNoOtherHandle)
+{
+    // Handles freed by a close are soon given out again; a close that closed
+    // the port's handles a second time would close these events instead.
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(TARN_InitPort(5, 9600), 5);
+        ASSERT_EQ(TARN_ClosePort(5), 1);
+        HANDLE events[4];
+        for (HANDLE& event : events) event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        EXPECT_EQ(TARN_ClosePort(5), -1);
+        ASSERT_EQ(TARN_InitPort(5, 9600), 5);  // reopening closes first
+        ASSERT_EQ(TARN_InitPort(5, 9600), 5);
+        for (HANDLE event : events) {
+            EXPECT_TRUE(SetEvent(event));
+            EXPECT_TRUE(CloseHandle(event));
+        }
+        EXPECT_EQ(TARN_IC_PowerOn(5, &outLen, out), 0);
+        ASSERT_EQ(TARN_ClosePort(5), 1);
+    }
+}
+
 TEST_F(SerialLine, PortsThatCannotOpen)
 {
     EXPECT_EQ(TARN_InitPort(77, 9600), -1);  // no such port

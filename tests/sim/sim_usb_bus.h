@@ -20,7 +20,7 @@ public:
     // but cannot be opened (held by another program).
     void Attach(CardReaderSim* reader);
 
-    void BeginScan() override { ++scans; }
+    void BeginScan() override {}
     std::unique_ptr<tarnlink::IUsbLink> OpenAt(int index) override;
     void EndScan() override {}
 
@@ -31,7 +31,6 @@ public:
     std::function<void(uint32_t)> onTimeout;
 
     std::vector<Bytes> writes;  // every packet, in order
-    int scans = 0;
 
 private:
     friend class SimUsbLink;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agent/commands/obu_issue_ctrl.h"
+#include "tests/agent/fixed_time.h"
 #include "tests/sim/sim_card_links.h"
 #include "tests/sim/test_pcsc_link.h"
 #include "tests/sim/virtual_issuing_card.h"
@@ -479,16 +480,6 @@ private:
     bool m_cancel;
 };
 
-std::tm FixedTime()
-{
-    std::tm t = {};
-    t.tm_year = 2024 - 1900;
-    t.tm_mon = 2;
-    t.tm_mday = 5;
-    t.tm_hour = 9;
-    t.tm_min = 7;
-    return t;
-}
 
 std::string Cp949(const char* hex)
 {

@@ -7,6 +7,7 @@
 #include "agent/card/card_status.h"
 #include "agent/card/issue_records.h"
 #include "agent/commands/receipt.h"
+#include "tests/agent/fixed_time.h"
 #include "tests/sim/virtual_issuing_card.h"
 
 using sim::Bytes;
@@ -200,13 +201,7 @@ TEST(OBUNumbers, ParseAndPack)
 
 TEST(Receipt, DateTextHasNoLeadingZeros)
 {
-    std::tm t = {};
-    t.tm_year = 2024 - 1900;
-    t.tm_mon = 2;
-    t.tm_mday = 5;
-    t.tm_hour = 9;
-    t.tm_min = 7;
-    t.tm_sec = 0;
+    std::tm t = FixedTime();
     EXPECT_EQ(ReceiptDateText(t), "2024.3.5 9:7:0");
     t.tm_mon = 11;
     t.tm_mday = 31;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 
 #include "agent/card/card_apdu.h"
 #include "agent/card/card_status.h"
@@ -59,9 +60,10 @@ public:
     CString ReadBlock();            // the reply in hexadecimal, "0" no answer, the code, "2" no link
     CString ReadLongBlock();
 
-    // The reply of the last command, as the texts read it.
-    const uint8_t* Reply() const { return m_reply; }
-    size_t ReplyLength() const { return m_replyLength; }
+    // One card command at a time: the link, the records and the buffers are
+    // shared by every request. A card command holds this from its open step to
+    // its close step.
+    std::mutex& CommandLock() { return m_commandLock; }
 
 private:
     enum class Outcome { kAnswered, kNoAnswer, kNoLink };
@@ -91,6 +93,7 @@ private:
     CIssueData m_IssueData;
     CNoOBUReIssueData m_ReIssueData;
     int m_nReaderKind = kReaderNone;
+    std::mutex m_commandLock;
 
     uint8_t m_request[kRequestSize] = {};
     uint8_t m_reply[kReplySize] = {};

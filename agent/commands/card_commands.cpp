@@ -2,8 +2,8 @@
 // operations they run. A card command opens the reader, runs one operation,
 // closes the reader and answers the open text and the operation text joined by
 // ':' (a slot that no step filled shows "9").
-#include <cstdio>
 #include <ctime>
+#include <mutex>
 
 #include "agent/commands/obu_issue_ctrl.h"
 #include "agent/time_text.h"
@@ -20,9 +20,10 @@ CString Decimal(int code)
 using Operation = CString (COBUIssueCtrl::*)();
 using OperationWithText = CString (COBUIssueCtrl::*)(const CString&);
 
-// Open, the operation, close.
+// Open, the operation, close, with no other card command in between.
 CString OpenRunClose(COBUIssueCtrl& ctrl, Operation operation)
 {
+    std::lock_guard<std::mutex> lock(ctrl.CardAccess().CommandLock());
     const CString open = ctrl.OpenCardReader();
     const CString result = (ctrl.*operation)();
     ctrl.CloseCardReader();
@@ -33,6 +34,7 @@ CString OpenRunClose(COBUIssueCtrl& ctrl, Operation operation)
 CString OpenRunClose(COBUIssueCtrl& ctrl, OperationWithText operation, const CString& param)
 {
     const CString repaired = COBUIssueCtrl::RepairComma(param);
+    std::lock_guard<std::mutex> lock(ctrl.CardAccess().CommandLock());
     const CString open = ctrl.OpenCardReader();
     const CString result = (ctrl.*operation)(repaired);
     ctrl.CloseCardReader();
@@ -97,16 +99,19 @@ const CommandGroup& COBUIssueCtrl::CardCommands()
 
 CString COBUIssueCtrl::SmartCardOpen()
 {
+    std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
     return JoinSlots(OpenCardReader(), kUnfilledSlot);  // the reader stays open
 }
 
 CString COBUIssueCtrl::OpenReaderOnly()
 {
+    std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
     return JoinSlots(OpenCardReader(), kUnfilledSlot);
 }
 
 CString COBUIssueCtrl::SmartCardClose()
 {
+    std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
     CloseCardReader();
     return JoinSlots("1", kUnfilledSlot);
 }
@@ -145,9 +150,18 @@ CString COBUIssueCtrl::RenewOBU(const CString& param)
 
 CString COBUIssueCtrl::PrintReceiptRequest(const CString& param)
 {
-    const CString open = OpenCardReader();
+    // The card is not used while the operator picks a printer: other card
+    // commands go on meanwhile, and the close step closes whatever is open then.
+    CString open;
+    {
+        std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
+        open = OpenCardReader();
+    }
     PrintReceipt(param);  // as received: no repair, and its outcome is not looked at
-    CloseCardReader();
+    {
+        std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
+        CloseCardReader();
+    }
     return JoinSlots(open, "TRUE");
 }
 

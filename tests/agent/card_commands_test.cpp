@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agent/commands/obu_issue_ctrl.h"
@@ -433,6 +434,27 @@ TEST(CardCommands, CloseStepAtExit)
         EXPECT_TRUE(pcsc->Connected());
     }
     EXPECT_FALSE(pcsc->Connected()) << "the controller's end closes the PC/SC card";
+}
+
+TEST(CardCommands, RequestsOfTwoConnectionsTakeTurns)
+{
+    for (Link link : {Link::kContactReader, Link::kPcsc}) {
+        Bench bench(link);
+        std::vector<std::string> answers[2];
+        auto client = [&](int n, int id) {
+            for (int i = 0; i < 40; ++i)
+                answers[n].push_back(bench.Run(id).str());
+        };
+        std::thread first(client, 0, 13);
+        std::thread second(client, 1, 14);
+        first.join();
+        second.join();
+        for (const std::string& answer : answers[0])
+            EXPECT_EQ(answer, "1:102030405060708f") << LinkName(link);
+        for (const std::string& answer : answers[1])
+            EXPECT_EQ(answer, "1:0") << LinkName(link);
+        EXPECT_EQ(bench.card.Log().size(), 160u);
+    }
 }
 
 // ------------------------------------------------------------------ receipt

@@ -26,8 +26,10 @@ bool Resolve(IModuleBinder& binder, HMODULE module, const char* name, Function& 
 
 IModuleBinder& SystemModuleBinder()
 {
-    static SystemBinder binder;
-    return binder;
+    // Never destroyed: the card link is closed by the controller's destruction
+    // at exit, after the function statics are gone.
+    static SystemBinder* binder = new SystemBinder;
+    return *binder;
 }
 
 bool CCardReader::Bind()
@@ -54,7 +56,7 @@ bool CCardReader::Bind()
 
 bool CCardReader::Connect()
 {
-    m_hCard = 0;
+    Close();  // one connection at a time
     if (!Bind())
         return false;
     m_hContext = 0;

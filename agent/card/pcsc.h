@@ -60,6 +60,9 @@ public:
     CString ReadBlock();            // the reply in hexadecimal, "0" no answer, the code, "2" no link
     CString ReadLongBlock();
 
+    // Reduces a reply to its status code (see card_status.h); may shorten it.
+    static int DecodeStatus(uint8_t* reply, size_t& length) { return card::DecodeStatus(reply, length); }
+
     // One card command at a time: the link, the records and the buffers are
     // shared by every request. A card command holds this from its open step to
     // its close step.

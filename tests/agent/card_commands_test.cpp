@@ -268,6 +268,18 @@ TEST_P(EveryLink, BlockTexts)  // ids 20, 21, 22, 23
     EXPECT_EQ(bench.Run(20), GetParam() == Link::kPcsc ? "1:0" : "1:2");
 }
 
+TEST_P(EveryLink, LongBlockStartingWith06)  // id 21
+{
+    Bench bench(GetParam());
+    Bytes data(126, 0x33);
+    data[0] = 0x06;
+    data[1] = 0x44;
+    bench.card.AnswerData(0x1C, data);
+    // Through the reader library such a block is read from its third byte.
+    const std::string from = GetParam() == Link::kPcsc ? "44" : "";
+    EXPECT_EQ(bench.Run(21), "1:" + from + std::string(124 * 2, '3') + "9000" + "00");
+}
+
 TEST_P(EveryLink, OBUNumberCountAndTerminal)  // ids 14, 24
 {
     Bench bench(GetParam());

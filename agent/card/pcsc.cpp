@@ -7,8 +7,8 @@ namespace card {
 
 namespace {
 
-// No answer from the service reads as 0; 90 00 (and data, where a command
-// accepts it) as 1; every other code unchanged.
+// 90 00 (and data, where a command accepts it) reads as 1; every other code
+// stays (no answer from the PC/SC service arrives here as 0, no link as 2).
 int ResultOf(int outcomeCode, bool dataCounts)
 {
     if (outcomeCode == kStatusDone || (dataCounts && outcomeCode == kStatusData))
@@ -65,7 +65,7 @@ CPcsc::Outcome CPcsc::Exchange(size_t length, ApduKind kind)
         int32_t replyLength = 0;  // stays 0 when the reader does not answer with success
         const int32_t n = static_cast<int32_t>(length);
         if (m_Tarni.m_bRFMode)
-            library->AbmTransparent(CTarni::kReaderPort, 0x61, n, m_request, &replyLength, m_reply);
+            library->AbmTransparent(CTarni::kReaderPort, CTarni::kCardCommand, n, m_request, &replyLength, m_reply);
         else if (kind == ApduKind::kHeaderOnly)
             library->IcCase2(CTarni::kReaderPort, n, m_request, &replyLength, m_reply);
         else
@@ -76,7 +76,7 @@ CPcsc::Outcome CPcsc::Exchange(size_t length, ApduKind kind)
     }
     case kReaderPcsc: {
         size_t replyLength = 0;
-        // One byte of the buffer always stays free after the reply.
+        // The buffer keeps room after the reply: the texts read one byte past it.
         if (!m_pCardReader->Transmit(m_request, length, m_reply, kReaderReplyCapacity, replyLength) ||
             replyLength > kReaderReplyCapacity)
             return Outcome::kNoAnswer;
@@ -262,6 +262,8 @@ CString CPcsc::ReadBlockText(const ApduHeader& header, bool longBlock)
     }
     // From the second byte up to and including the byte after the reply, which
     // the cleared buffer holds as 00.
+    // A long block that comes through the reader library with a leading 06 is
+    // read from its third byte.
     const size_t first = longBlock && m_nReaderKind == kReaderLibrary && m_reply[0] == 0x06 ? 2 : 1;
     CString hex;
     for (size_t i = first; i <= m_replyLength; ++i)

@@ -17,6 +17,8 @@ public:
     // The contactless probe: reader command 4C with 03 00 00 00; a card answers 'B'.
     static constexpr int32_t kProbeCommand = 0x4C;
     static constexpr uint8_t kProbeAnswer = 0x42;
+    // The reader command that carries a card command to a contactless card.
+    static constexpr int32_t kCardCommand = 0x61;
 
     CTarni() = default;
     virtual ~CTarni() = default;

@@ -15,10 +15,10 @@ public:
     virtual int32_t InitPort(int32_t port, int32_t baud) = 0;
     virtual int32_t ClosePort(int32_t port) = 0;
     virtual int32_t IcPowerOn(int32_t port, int32_t* outLength, uint8_t* atr) = 0;
-    virtual int32_t IcCase1(int32_t port, int32_t length, uint8_t* data, int32_t* outLength, uint8_t* out) = 0;
-    virtual int32_t IcCase2(int32_t port, int32_t length, uint8_t* data, int32_t* outLength, uint8_t* out) = 0;
-    virtual int32_t IcCase3(int32_t port, int32_t length, uint8_t* data, int32_t* outLength, uint8_t* out) = 0;
-    virtual int32_t AbmTransparent(int32_t port, int32_t command, int32_t length, uint8_t* data,
+    virtual int32_t IcCase1(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out) = 0;
+    virtual int32_t IcCase2(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out) = 0;
+    virtual int32_t IcCase3(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out) = 0;
+    virtual int32_t AbmTransparent(int32_t port, int32_t command, int32_t length, const uint8_t* data,
                                    int32_t* outLength, uint8_t* out) = 0;
 };
 

@@ -19,22 +19,22 @@ int32_t CTarnlinkExports::IcPowerOn(int32_t port, int32_t* outLength, uint8_t* a
     return TARN_IC_PowerOn(port, outLength, atr);
 }
 
-int32_t CTarnlinkExports::IcCase1(int32_t port, int32_t length, uint8_t* data, int32_t* outLength, uint8_t* out)
+int32_t CTarnlinkExports::IcCase1(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out)
 {
     return TARN_IC_Case1(port, length, data, outLength, out);
 }
 
-int32_t CTarnlinkExports::IcCase2(int32_t port, int32_t length, uint8_t* data, int32_t* outLength, uint8_t* out)
+int32_t CTarnlinkExports::IcCase2(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out)
 {
     return TARN_IC_Case2(port, length, data, outLength, out);
 }
 
-int32_t CTarnlinkExports::IcCase3(int32_t port, int32_t length, uint8_t* data, int32_t* outLength, uint8_t* out)
+int32_t CTarnlinkExports::IcCase3(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out)
 {
     return TARN_IC_Case3(port, length, data, outLength, out);
 }
 
-int32_t CTarnlinkExports::AbmTransparent(int32_t port, int32_t command, int32_t length, uint8_t* data,
+int32_t CTarnlinkExports::AbmTransparent(int32_t port, int32_t command, int32_t length, const uint8_t* data,
                                          int32_t* outLength, uint8_t* out)
 {
     return TARN_ABM_Transparent(port, command, length, data, outLength, out);

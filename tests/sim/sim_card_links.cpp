@@ -66,7 +66,7 @@ int32_t SimReaderLibrary::IcPowerOn(int32_t port, int32_t* outLength, uint8_t* a
 // The contact channel speaks T=0: for a command that reads data the reader
 // hands on the card's procedure byte (the instruction) in front of the data.
 int32_t SimReaderLibrary::ContactCase(const char* name, bool dataOut, int32_t port, int32_t length,
-                                      uint8_t* data, int32_t* outLength, uint8_t* out)
+                                      const uint8_t* data, int32_t* outLength, uint8_t* out)
 {
     Note(name, port, data, length);
     if (!IsOpen(port))
@@ -84,22 +84,22 @@ int32_t SimReaderLibrary::ContactCase(const char* name, bool dataOut, int32_t po
     return Reply(payload, outLength, out);
 }
 
-int32_t SimReaderLibrary::IcCase1(int32_t port, int32_t length, uint8_t* data, int32_t* outLength, uint8_t* out)
+int32_t SimReaderLibrary::IcCase1(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out)
 {
     return ContactCase("Case1", false, port, length, data, outLength, out);
 }
 
-int32_t SimReaderLibrary::IcCase2(int32_t port, int32_t length, uint8_t* data, int32_t* outLength, uint8_t* out)
+int32_t SimReaderLibrary::IcCase2(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out)
 {
     return ContactCase("Case2", true, port, length, data, outLength, out);
 }
 
-int32_t SimReaderLibrary::IcCase3(int32_t port, int32_t length, uint8_t* data, int32_t* outLength, uint8_t* out)
+int32_t SimReaderLibrary::IcCase3(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out)
 {
     return ContactCase("Case3", false, port, length, data, outLength, out);
 }
 
-int32_t SimReaderLibrary::AbmTransparent(int32_t port, int32_t command, int32_t length, uint8_t* data,
+int32_t SimReaderLibrary::AbmTransparent(int32_t port, int32_t command, int32_t length, const uint8_t* data,
                                          int32_t* outLength, uint8_t* out)
 {
     Note("Transparent " + HexOf({static_cast<uint8_t>(command)}), port, data, length);

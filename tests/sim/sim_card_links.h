@@ -37,15 +37,15 @@ public:
     int32_t InitPort(int32_t port, int32_t baud) override;
     int32_t ClosePort(int32_t port) override;
     int32_t IcPowerOn(int32_t port, int32_t* outLength, uint8_t* atr) override;
-    int32_t IcCase1(int32_t port, int32_t length, uint8_t* data, int32_t* outLength, uint8_t* out) override;
-    int32_t IcCase2(int32_t port, int32_t length, uint8_t* data, int32_t* outLength, uint8_t* out) override;
-    int32_t IcCase3(int32_t port, int32_t length, uint8_t* data, int32_t* outLength, uint8_t* out) override;
-    int32_t AbmTransparent(int32_t port, int32_t command, int32_t length, uint8_t* data, int32_t* outLength,
+    int32_t IcCase1(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out) override;
+    int32_t IcCase2(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out) override;
+    int32_t IcCase3(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out) override;
+    int32_t AbmTransparent(int32_t port, int32_t command, int32_t length, const uint8_t* data, int32_t* outLength,
                            uint8_t* out) override;
 
 private:
     int32_t Reply(const Bytes& payload, int32_t* outLength, uint8_t* out);
-    int32_t ContactCase(const char* name, bool dataOut, int32_t port, int32_t length, uint8_t* data,
+    int32_t ContactCase(const char* name, bool dataOut, int32_t port, int32_t length, const uint8_t* data,
                         int32_t* outLength, uint8_t* out);
     void Note(const std::string& call, int32_t port, const uint8_t* data = nullptr, int32_t length = 0);
 

@@ -87,6 +87,8 @@ bool CCardReader::Connect()
 
 LONG CCardReader::ReadCardStatus(char* readerName, DWORD readerNameSize, BYTE* answerToReset, DWORD* answerLength)
 {
+    if (!m_bound || !m_hCard)
+        return SCARD_E_INVALID_HANDLE;
     DWORD nameLength = readerNameSize;
     DWORD protocol = SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1;
     const LONG result =

@@ -1,6 +1,7 @@
 // Entry point of Corvane.exe.
 #include <windows.h>
 
+#include "agent/commands/device_links_win.h"
 #include "agent/commands/obu_issue_ctrl.h"
 #include "agent/server/http_server_win.h"
 
@@ -8,6 +9,7 @@ COBUIssueCtrl g_OBUIssueCtrl;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    InstallDeviceLinks(g_OBUIssueCtrl);
     // The server lives until the process ends.
     auto* server = new CHTTPServer([](int id, const CString& param, CString& result) {
         return g_OBUIssueCtrl.RunCommand(id, param, result);

@@ -1,0 +1,31 @@
+// A stand-in for netsh.exe: records its command line, byte for byte, in a new
+// file "netsh-call-<n>.txt" in the directory that CORVANE_NETSH_RECORD names (the
+// agent passes its environment on), else next to itself, and ends with 0.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+int main()
+{
+    char path[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("CORVANE_NETSH_RECORD", path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string directory(path, length);
+    if (GetEnvironmentVariableA("CORVANE_NETSH_RECORD", nullptr, 0) == 0)
+        directory.erase(directory.find_last_of('\\') + 1);
+    else if (directory.back() != '\\')
+        directory += '\\';
+    const char* commandLine = GetCommandLineA();
+    for (int n = 1; n < 1000; ++n) {
+        std::string name = directory + "netsh-call-" + std::to_string(n) + ".txt";
+        HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) continue;
+        DWORD written = 0;
+        WriteFile(file, commandLine, static_cast<DWORD>(std::strlen(commandLine)), &written, nullptr);
+        CloseHandle(file);
+        return 0;
+    }
+    return 1;
+}

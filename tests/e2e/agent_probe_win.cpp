@@ -2,6 +2,7 @@
 //   agent_probe run-value         the Run value: "type=<n> bytes=<n> data=<hex>" or "missing"
 //   agent_probe frames            one line per agent main frame: "<hwnd> visible=<0|1> pid=<n>"
 //   agent_probe notify HWND MSG   posts the tray callback (WM_USER+1, id 128, MSG) to the frame
+//   agent_probe command HWND ID   posts the menu command ID (WM_COMMAND) to the frame
 //   agent_probe icon HWND         "present" when the tray holds icon 128 of that window, else "absent"
 //   agent_probe menus             one line per shown popup menu: "<left> <top> <right> <bottom>"
 #include <windows.h>
@@ -84,6 +85,9 @@ int main(int argc, char** argv)
     if (command == "notify" && argc == 4) {
         return PostMessageA(ParseWindow(argv[2]), WM_USER + 1, 128, std::strtol(argv[3], nullptr, 0)) ? 0 : 1;
     }
+    if (command == "command" && argc == 4) {
+        return PostMessageA(ParseWindow(argv[2]), WM_COMMAND, std::strtoul(argv[3], nullptr, 0), 0) ? 0 : 1;
+    }
     if (command == "icon" && argc == 3) {
         // Changing nothing of an icon succeeds only while the tray holds it.
         NOTIFYICONDATAA tray{};
@@ -94,6 +98,6 @@ int main(int argc, char** argv)
         std::printf("%s\n", Shell_NotifyIconA(NIM_MODIFY, &tray) ? "present" : "absent");
         return 0;
     }
-    std::fprintf(stderr, "usage: agent_probe run-value|frames|menus|notify HWND MSG|icon HWND\n");
+    std::fprintf(stderr, "usage: agent_probe run-value|frames|menus|notify HWND MSG|command HWND ID|icon HWND\n");
     return 2;
 }

@@ -56,6 +56,12 @@ def listeners_on(port):
     return count
 
 
+def wait_for_free_port(timeout=15):
+    """Waits until nothing listens on the command port (Wine's server lets go of
+    an ended program's sockets a moment after the program ended)."""
+    wait_for(lambda: listeners_on(PORT) == 0, timeout, "port 90 to be free")
+
+
 def http_get(path, timeout=5):
     connection = http.client.HTTPConnection("127.0.0.1", PORT, timeout=timeout)
     try:
@@ -143,9 +149,12 @@ class Agent:
         return path
 
     def stop(self, process, hwnd, timeout=15):
-        """Ends the agent through its exit command; returns its exit code."""
+        """Ends the agent through its exit command; returns its exit code once the
+        process and its sockets are gone."""
         self.probe("command", hwnd, ID_APP_EXIT)
-        return process.wait(timeout)
+        code = process.wait(timeout)
+        wait_for_free_port()
+        return code
 
     def cleanup(self):
         for process in self.processes:

@@ -8,8 +8,7 @@ import sys
 import time
 import unittest
 
-from agent_harness import (PORT, RUN_KEY, Agent, NetshStandIn, http_get, listeners_on,
-                           wait_for)
+from agent_harness import PORT, RUN_KEY, Agent, NetshStandIn, http_get, listeners_on
 
 BUILD_DIR = sys.argv.pop(1)
 RUN_DATA = b"c:\\qv\\Corvane\\Corvane.exe\0"
@@ -75,7 +74,7 @@ class StartupTest(unittest.TestCase):
             # The exit command ends the first agent and takes its icon away.
             self.assertEqual(agent.stop(first, hwnd), 0)
             self.assertFalse(agent.icon_present(hwnd))
-            wait_for(lambda: listeners_on(PORT) == 0, 10, "the server to go with the process")
+            self.assertEqual(listeners_on(PORT), 0, "the server went with the process")
 
 
 if __name__ == "__main__":

@@ -12,7 +12,7 @@ import sys
 import time
 import unittest
 
-from agent_harness import PORT, WM_RBUTTONDOWN, Agent, wait_for
+from agent_harness import PORT, PREFIX, WM_RBUTTONDOWN, Agent, wait_for, wait_for_free_port
 
 BUILD_DIR = sys.argv.pop(1)
 
@@ -33,8 +33,11 @@ class TrayTest(unittest.TestCase):
         self.agent = Agent(BUILD_DIR, "tray")
         self.addCleanup(self.agent.cleanup)
         # Another program holds the command port.
+        wait_for_free_port()
         self.holder = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self.addCleanup(self.holder.close)
+        # Connections of earlier runs may still wait out their close on the port.
+        self.holder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.holder.bind(("127.0.0.1", PORT))
         self.holder.listen(1)
 
@@ -57,9 +60,14 @@ class TrayTest(unittest.TestCase):
 
     def test_popup_and_exit(self):
         agent = self.agent
+        log = PREFIX / "drive_c" / "windows" / "VURovivu.log"
+        log_start = log.stat().st_size if log.exists() else 0
         process = agent.start()
         hwnd = wait_for(agent.frames, 30, "the agent's main frame")[0][0]
         wait_for(lambda: agent.icon_present(hwnd), 10, "the tray icon")
+        # The server could not start: its log says so, the agent runs on.
+        wait_for(lambda: log.exists() and b"bind(...) failure" in log.read_bytes()[log_start:], 10,
+                 "the server's bind failure in its log")
         self.assertIsNone(process.poll())
         agent.screenshot("tray-icon.png")
 

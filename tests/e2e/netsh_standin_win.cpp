@@ -3,20 +3,27 @@
 // agent passes its environment on), else next to itself, and ends with 0.
 #include <windows.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
-int main()
+// The directory the records go to, with a closing backslash.
+static std::string RecordDirectory()
 {
     char path[MAX_PATH];
     DWORD length = GetEnvironmentVariableA("CORVANE_NETSH_RECORD", path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+        std::string directory(path, length);
+        if (directory.back() != '\\') directory += '\\';
+        return directory;
+    }
+    length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string directory(path, length);
-    if (GetEnvironmentVariableA("CORVANE_NETSH_RECORD", nullptr, 0) == 0)
-        directory.erase(directory.find_last_of('\\') + 1);
-    else if (directory.back() != '\\')
-        directory += '\\';
+    return directory.substr(0, directory.find_last_of('\\') + 1);
+}
+
+int main()
+{
+    const std::string directory = RecordDirectory();
     const char* commandLine = GetCommandLineA();
     for (int n = 1; n < 1000; ++n) {
         std::string name = directory + "netsh-call-" + std::to_string(n) + ".txt";

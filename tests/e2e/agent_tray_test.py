@@ -21,7 +21,7 @@ OTHER_MOUSE_MESSAGES = {
     "WM_LBUTTONDBLCLK": 0x203, "WM_RBUTTONUP": 0x205, "WM_RBUTTONDBLCLK": 0x206,
     "WM_MBUTTONDOWN": 0x207, "WM_MBUTTONUP": 0x208,
 }
-CURSOR = (700, 500)
+CURSOR = (1100, 900)  # away from the screen centre, where message boxes of other tests show
 
 
 def xdotool(*args):

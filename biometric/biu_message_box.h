@@ -2,7 +2,7 @@
 // operator, behind one small seam: owner window, text, caption and box type in,
 // the button pressed out. Texts and captions are ANSI (code page 949) bytes.
 //
-// The Windows builds show them with MessageBoxA; the host build has no display
+// The Windows builds show them through the framework (corvane::ShowMessageBox); the host build has no display
 // and answers OK at once. Tests install their own (ScopedBiuMessageBoxes) to see
 // every box and dismiss it.
 #pragma once

@@ -1,7 +1,9 @@
-// The Windows builds show the boxes with MessageBoxA.
+// The Windows builds show the boxes through the framework's message boxes, so
+// that the program's one test hook sees them as well.
 #include <windows.h>
 
 #include "biometric/biu_message_box.h"
+#include "framework/message_box_win.h"
 
 namespace {
 
@@ -9,7 +11,7 @@ class WindowsMessageBoxes : public BiuMessageBoxes {
 public:
     int Show(BiuOwnerWindow owner, const char* text, const char* caption, unsigned type) override
     {
-        return MessageBoxA(static_cast<HWND>(owner), text, caption, type);
+        return corvane::ShowMessageBox(static_cast<HWND>(owner), text, caption, type);
     }
 };
 

@@ -7,7 +7,7 @@
 // the three steps together, so that two requests never use a record that the
 // other has just closed or reopened. Every operation also holds it itself.
 //
-// Results are texts (CString) here; obu_ole_result_win.h turns them into the
+// Results are texts (CString) here; ole_result_win.h turns them into the
 // OLE strings that Windows-facing callers take.
 //
 //   OpenOBU        "0" no OBU, "1" found but not opened, "2" open

@@ -291,37 +291,37 @@ TEST_F(ObuWithSimulator, SerialNumberRead)
     EXPECT_EQ(obu.Observed().commands, 0);
 }
 
-TEST(SerialNumberRead, ShortLongAndForeignAnswers)
+TEST_F(ObuWithSimulator, SerialNumberAnswersThatAreShortLongOrForeign)
 {
-    SimHidPlatform sim;
-    ScopedHidPlatform active{sim};
-    sim.AddDevice("Wendra-OBU");
-    CHIDDevice device;
-    ASSERT_EQ(device.OpenDevice(0), kHidDone);
-    auto report = [](uint8_t type, uint32_t total, uint8_t length, uint8_t reserved) {
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    obu.answerMfsn = false;
+    auto report = [](uint8_t type, uint32_t total, uint8_t length) {
         SimReport r(64, 0);
         r[0] = 0x01; r[1] = type; r[4] = uint8_t(total >> 16); r[5] = uint8_t(total >> 8); r[6] = uint8_t(total);
-        r[7] = length; r[8] = reserved;
-        for (size_t i = 9; i < 64; ++i) r[i] = static_cast<uint8_t>(i - 9);
+        r[7] = length;
+        for (size_t i = 9; i < 64; ++i) r[i] = static_cast<uint8_t>(0x10 + i - 9);
         return r;
     };
-    {
-        CDoGetMFSN read(device);
-        const SimReport second = report(2, 24, 24, 0);
-        read.OnReceive(second.data(), second.size());  // Data Type 2: ignored
-        const SimReport tooShort = report(1, 8, 8, 0);
-        read.OnReceive(tooShort.data(), tooShort.size());
-        const SimReport after = report(1, 24, 24, 0);
-        read.OnReceive(after.data(), after.size());  // the exchange already ended
+    struct Case {
+        const char* what;
+        std::vector<SimReport> answer;
+        const char* text;
+        bool atOnce;
+    } cases[] = {
+        {"16 to 23 bytes: the missing serial bytes are 0", {report(1, 20, 20)}, "2021222300000000", true},
+        {"shorter than the head", {report(1, 8, 8)}, "0", true},
+        {"longer than the receive buffer", {report(1, 5000, 55)}, "0", true},
+        {"a Length past the report", {report(1, 60, 60)}, "0", true},
+        {"Data Type 2 only", {report(2, 24, 24)}, "0", false},
+        {"another report id", {[&] { SimReport r = report(1, 24, 24); r[0] = 0x02; return r; }()}, "0", false},
+    };
+    for (const auto& c : cases) {
+        for (const auto& r : c.answer) sim.QueueInput(0, r, 100);
+        const uint64_t start = clock.NowMs();
+        EXPECT_EQ(ctrl.GetMFSN(), c.text) << c.what;
+        EXPECT_EQ(clock.NowMs() - start < 5000u, c.atOnce) << c.what;
+        ASSERT_EQ(ctrl.OpenOBU(), "2");
     }
-    {
-        CDoGetMFSN read(device);
-        const SimReport overLong = report(1, 5000, 55, 0);
-        read.OnReceive(overLong.data(), overLong.size());
-        const SimReport lengthPastReport = report(1, 60, 60, 0);
-        read.OnReceive(lengthPastReport.data(), lengthPastReport.size());
-    }
-    device.CloseHandleAndReset();
 }
 
 TEST_F(ObuWithSimulator, TracesOfEachTransaction)

@@ -17,7 +17,7 @@ echo "== 64-bit build (test programs under Wine)"
 bash "$root/scripts/build.sh" win64
 . "$root/scripts/with-display.sh"
 . "$root/scripts/wine-env.sh"
-wineserver -p 120 >/dev/null 2>&1 || true    # one wineserver for the whole run
+wineserver -p 300 </dev/null >/dev/null 2>&1 || true    # one Wine server for the whole run
 (cd "$root/build/win64" && ctest --output-on-failure -j4 --timeout 600)
 
 echo "== fuzz smoke run (each target briefly; scripts/fuzz.sh runs them long)"

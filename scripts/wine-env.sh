@@ -26,3 +26,8 @@ corvane_wine_prefix() {
     ) 9>"$WINEPREFIX.lock"
 }
 corvane_wine_prefix
+# Wine starts its background programs (services, device drivers) with the first
+# program of a session, and they inherit that program's output: under CTest they
+# would hold the test's output pipe open long after the test ended, and CTest
+# would wait for them. Start them here, away from any pipe.
+"$WINELOADER" cmd /c exit </dev/null >/dev/null 2>&1 || true

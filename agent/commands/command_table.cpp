@@ -6,7 +6,7 @@
 const CommandGroup* COBUIssueCtrl::Groups(size_t& count)
 {
     static const CommandGroup kGroups[] = {
-        {nullptr, 0},  // card commands: ids 11 to 29, 50 to 52
+        CardCommands(),  // card commands: ids 11 to 29, 50 to 52
         ObuCommands(),  // OBU commands: ids 31 to 40
         {nullptr, 0},  // biometric commands: ids 61 to 71
     };

@@ -3,7 +3,11 @@
 #include <string>
 
 COBUIssueCtrl::COBUIssueCtrl() = default;
-COBUIssueCtrl::~COBUIssueCtrl() = default;
+// At exit the controller closes whatever card link is open.
+COBUIssueCtrl::~COBUIssueCtrl()
+{
+    CloseCardReader();
+}
 
 bool COBUIssueCtrl::RunCommand(int id, const CString& param, CString& result)
 {

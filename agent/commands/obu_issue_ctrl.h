@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 
+#include "agent/card/pcsc.h"
+#include "agent/commands/receipt.h"
 #include "framework/cstring.h"
 
 class COBUIssueCtrl;
@@ -68,6 +71,57 @@ public:
 
     // The groups of the table, in the order they are searched.
     static const CommandGroup* Groups(size_t& count);
+
+    // ---- Card commands: ids 11 to 29 and 50 to 52 (card_commands.cpp) ----
+    static const CommandGroup& CardCommands();
+    CString SmartCardOpen();                          // 11
+    CString FindCard();                               // 12
+    CString QueryIssueCardNumber();                   // 13
+    CString CheckOBUCount();                          // 14
+    CString ReIssue1();                               // 15
+    CString ReturnOBU();                              // 16
+    CString OpenReaderOnly();                         // 17, 19, 25, 26
+    CString InitializeIssueCard();                    // 18
+    CString ReadIssueInfo();                          // 20
+    CString ReadReIssueInfo();                        // 21
+    CString ReadReturnInfo();                         // 22
+    CString ReadRenewInfo();                          // 23
+    CString QueryObuTerminalInfo();                   // 24
+    CString SmartCardClose();                         // 27
+    CString AddOBUNumber(const CString& param);       // 28
+    CString IssueOBU(const CString& param);           // 29
+    CString ReIssue2(const CString& param);           // 50
+    CString RenewOBU(const CString& param);           // 51
+    CString PrintReceiptRequest(const CString& param);  // 52
+
+    // Card operations: each runs on the open link and words its outcome.
+    CString OpenCardReader();  // "1" a link is open, "0" none
+    void CloseCardReader();    // closes whatever link is open
+    CString DetectCard();
+    CString GetIssueCardNumber();
+    CString GetOBUNumberCount();
+    CString AddOBUNumbers(const CString& list);
+    CString IssueCard(const CString& text);
+    CString ReturnCard();
+    CString ReIssueCard();
+    CString ReIssueWithoutOBU(const CString& text);
+    CString RenewCard(const CString& text);
+    CString ReadBlock();
+    CString ReadLongBlock();
+    CString QueryObuTerminal();
+    CString InitIssueCard();
+    // Prints the receipt for `amount` on the printer the operator picks.
+    void PrintReceipt(const CString& amount);
+
+    // The card access and the receipt's printer and clock (set by the program
+    // at start-up, or by tests). Without a print dialog nothing is printed.
+    card::CPcsc& CardAccess() { return m_Pcsc; }
+    void UseReceiptPrinter(IPrintDialog* dialog, std::tm (*localNow)() = nullptr);
+
+private:
+    card::CPcsc m_Pcsc;
+    IPrintDialog* m_pPrintDialog = nullptr;
+    std::tm (*m_pLocalNow)() = nullptr;
 };
 
 extern COBUIssueCtrl g_OBUIssueCtrl;

@@ -43,7 +43,14 @@ class Agent:
         except FileNotFoundError:
             return b""
 
+    def _wait_port_free(self, seconds):
+        # The Wine server holds a killed program's sockets for a moment.
+        until = time.time() + seconds
+        while port_answers(self.port) and time.time() < until:
+            time.sleep(0.1)
+
     def __enter__(self):
+        self._wait_port_free(10)
         if port_answers(self.port):
             raise RuntimeError(f"port {self.port} is already taken: stop the other agent first")
         self.process = subprocess.Popen([self.env["WINELOADER"], self.exe], env=self.env,
@@ -63,6 +70,7 @@ class Agent:
         if self.process and self.process.poll() is None:
             self.process.kill()
             self.process.wait(timeout=30)
+        self._wait_port_free(10)
 
     def __exit__(self, *exc):
         self.stop()

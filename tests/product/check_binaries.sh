@@ -13,5 +13,10 @@ check "Corvane.exe needs no C++ runtime DLL (static runtime)" \
       '! grep -qE "libstdc|libgcc|libwinpthread" <<<"$imports"'
 private=$("$objdump" -p "$exe")
 check "Corvane.exe is a GUI program" 'grep -q "Subsystem.*(Windows GUI)" <<<"$private"'
+tarnlink=$(awk '/DLL Name: Tarnlink.dll/{on=1; next} /DLL Name:/{on=0} on && NF>=3 && $3 ~ /^TARN_/ {print $3}' <<<"$private" | sort | tr '\n' ' ')
+check "Corvane.exe imports the seven reader exports from Tarnlink.dll" \
+      '[ "$tarnlink" = "TARN_ABM_Transparent TARN_ClosePort TARN_IC_Case1 TARN_IC_Case2 TARN_IC_Case3 TARN_IC_PowerOn TARN_InitPort " ]'
+check "Corvane.exe binds the smart-card service at run time (no winscard.dll import)" \
+      '! grep -qx "winscard.dll" <<<"$imports"'
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,17 @@
+#include "agent/commands/device_links_win.h"
+
+#include "agent/card/card_reader_win.h"
+#include "agent/card/tarnlink_exports_win.h"
+#include "agent/commands/obu_issue_ctrl.h"
+#include "agent/commands/receipt_gdi_win.h"
+
+void InstallDeviceLinks(COBUIssueCtrl& ctrl)
+{
+    // Never destroyed: the controller's destruction at exit still closes the
+    // card link through them.
+    static auto* readerLibrary = new card::CTarnlinkExports;
+    static auto* cardReader = new card::CCardReader;
+    static auto* printDialog = new CPrintDialogWin;
+    ctrl.CardAccess().UseLinks(readerLibrary, cardReader);
+    ctrl.UseReceiptPrinter(printDialog);
+}

@@ -1,0 +1,71 @@
+// CDevLib: base of the protocol devices. A device works on its port record (its
+// settings, open line and three buffers) and offers the serial primitives the
+// protocols share. Operations a protocol does not override answer 0.
+#pragma once
+
+#include <cstdint>
+
+#include "readerlink/comm_obj.h"
+#include "readerlink/link_io.h"
+
+namespace tarnlink {
+
+class CDevLib {
+public:
+    explicit CDevLib(IReaderPlatform& platform) : m_platform(platform) {}
+    virtual ~CDevLib() = default;
+    CDevLib(const CDevLib&) = delete;
+    CDevLib& operator=(const CDevLib&) = delete;
+
+    virtual int WaitForByte(uint8_t /*byte*/, uint32_t /*timeoutMs*/) { return 0; }
+    virtual int ModemExchange(uint32_t /*timeoutMs*/) { return 0; }
+    virtual int RawCommand(uint32_t /*waitMs*/) { return 0; }
+    virtual int Receive() { return 0; }
+    virtual int SendFrame(int /*nodeOrKind*/) { return 0; }
+    virtual int Exchange(int /*nodeOrKind*/) { return 0; }
+    virtual int ExchangeWithTail(int /*node*/) { return 0; }
+    // Closes the port: the close's result (non-zero done), or -1 when the port
+    // was already closed.
+    virtual int ClosePort();
+    virtual int OpenPort() { return 0; }
+    virtual int OpenUsbPort() { return 0; }
+    virtual int OpenListen() { return 0; }
+    virtual int SendText(const char* /*text*/, int /*flag*/, const char* /*text2*/) { return 0; }
+
+    CCommOBJ* m_pRecord = nullptr;
+
+    // Serial primitives.
+    // Opens serial port m_nPort with the record's settings: the port number, or
+    // -1 (also for a baud rate of 0, which no line can run at).
+    int OpenSerialPort();
+    // Up to n bytes: 0 at once when nothing is queued or the port is closed, -1
+    // when the read failed.
+    int ReadPort(uint8_t* buffer, int n);
+    // The count written, or -1 (also on a closed port).
+    int WritePort(const uint8_t* bytes, int n);
+    // Reads and drops whatever is queued.
+    void PurgeInput();
+    static constexpr int kPurgeRounds = 32;
+    void RtsOn();
+    void RtsOff();
+    // Formats "(port) tick : text" and hands it to the trace window.
+    void DebugText(const char* text);
+
+    uint32_t Tick() { return m_platform.TickMs(); }
+    // Spins until the tick changes; the new tick.
+    uint32_t WaitTickChange();
+
+    // XOR of the n bytes (n taken as 16 bits); 0 for n = 0.
+    static uint8_t CalcBcc(const uint8_t* bytes, int n);
+    // Milliseconds from start to now on the wrapping 32-bit tick.
+    static uint32_t TickDiff(uint32_t now, uint32_t start);
+
+protected:
+    IReaderPlatform& m_platform;
+};
+
+// Makes the protocol device of `type` and links it to the record. Null for a
+// protocol this build does not carry.
+CDevLib* CreateDevice(int type, CCommOBJ& record, IReaderPlatform& platform);
+
+}  // namespace tarnlink

@@ -1,0 +1,28 @@
+// Result numbers of the reader link library. Every exchange result of 1024 or
+// less is success (a length or a status, as each protocol says); above 1024 it
+// is one of these errors.
+#pragma once
+
+namespace tarnlink {
+
+constexpr int kMaxSuccess = 1024;
+
+constexpr int kErrModemId1 = 1025;       // first identifier of a modem reply differs
+constexpr int kErrModemId2 = 1026;       // second identifier of a modem reply differs
+constexpr int kErrNoStx = 1027;          // first byte of a reply is not STX
+constexpr int kErrCheck = 1028;          // block check or CRC of a reply is wrong
+constexpr int kErrModemNoEtx = 1029;     // ETX missing in a modem reply
+constexpr int kErrTimeout = 1030;        // no complete reply within the time limit
+constexpr int kErrUsbWrite = 1031;       // USB write failed
+constexpr int kErrUsbRead = 1032;        // USB read failed
+constexpr int kErrReplyTooLong = 1033;   // reply longer than the reply buffer holds
+constexpr int kErrNoStatus = 1034;       // reply without a status byte (LEN 0, short USB read)
+constexpr int kErrRequestTooLong = 1035; // caller's data longer than the request buffer holds
+
+constexpr int kErrNoRecord = 1250;       // no record for the port number
+constexpr int kErrNodeDiffers = 1255;    // node byte of a reply differs from the node asked
+constexpr int kErrListenNoEtx = 1256;    // ETX missing in a listener reply
+
+constexpr bool IsError(int result) { return result > kMaxSuccess; }
+
+}  // namespace tarnlink

@@ -12,7 +12,7 @@ bash "$root/scripts/setup-deps.sh"
 build="$root/build/fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCORVANE_FUZZ=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
+cmake --build "$build" -j"$(nproc)" --target fuzzers >/dev/null
 targets=$(cd "$build/tests/fuzz" && ls fuzz_* | grep -v '\.' || true)
 mkdir -p "$build/findings" "$build/logs"
 

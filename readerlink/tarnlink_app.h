@@ -79,6 +79,17 @@ public:
     IReaderPlatform& Platform() { return m_platform; }
 
 private:
+    // Runs `work` on the port's record, its turn taken; `missing` when the
+    // port has no record or no device.
+    template <typename Work>
+    int OnPort(int port, int missing, Work work)
+    {
+        CCommOBJ* record = FindRecord(port);
+        if (!record) return missing;
+        std::lock_guard<std::mutex> turn(record->m_exchangeLock);
+        if (!record->m_pDevice) return missing;
+        return work(record);
+    }
     // Copies `len` caller bytes into the request buffer: false when they do not fit.
     static bool SetRequest(CCommOBJ& record, const uint8_t* data, int len);
     CCommOBJ* FindRecord(int port);

@@ -46,23 +46,18 @@ bool CTarnlinkApp::SetRequest(CCommOBJ& record, const uint8_t* data, int len)
 
 int CTarnlinkApp::ReaderVersion(int port, uint8_t command, uint8_t* out)
 {
-    CCommOBJ* record = FindRecord(port);
-    if (!record) return kErrNoRecord;
-    std::lock_guard<std::mutex> turn(record->m_exchangeLock);
-    if (!record->m_pDevice) return kErrNoRecord;
-    record->m_pReq[0] = command;
-    record->m_nReqLen = 1;
-    const int result = record->m_pDevice->Exchange(0);
-    if (!IsError(result) && record->m_nRespLen < 1) {
-        std::memset(record->m_pResp, 0, 10);
-        return kErrNoStatus;
-    }
-    if (IsError(result)) {
-        std::memset(record->m_pResp, 0, 10);
-        return result;
-    }
-    CopyReply(*record, 4, record->m_nRespLen - 1, out);
-    return record->m_pResp[3];
+    return OnPort(port, kErrNoRecord, [&](CCommOBJ* record) -> int {
+        record->m_pReq[0] = command;
+        record->m_nReqLen = 1;
+        int result = record->m_pDevice->Exchange(0);
+        if (!IsError(result) && record->m_nRespLen < 1) result = kErrNoStatus;  // no status byte came
+        if (IsError(result)) {
+            std::memset(record->m_pResp, 0, 10);
+            return result;
+        }
+        CopyReply(*record, 4, record->m_nRespLen - 1, out);
+        return record->m_pResp[3];
+    });
 }
 
 int CTarnlinkApp::InitPortWithLine(int port, uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits)
@@ -80,21 +75,19 @@ int CTarnlinkApp::InitPortWithLine(int port, uint32_t baud, uint8_t parity, uint
 
 int CTarnlinkApp::Poll(int port, int node, const uint8_t* data, int len, uint8_t* out, bool clearOnError)
 {
-    CCommOBJ* record = FindRecord(port);
-    if (!record) return kErrNoRecord;
-    std::lock_guard<std::mutex> turn(record->m_exchangeLock);
-    if (!record->m_pDevice) return kErrNoRecord;
-    if (!SetRequest(*record, data, len)) return kErrRequestTooLong;
-    const int result = record->m_pDevice->Exchange(node);
-    if (IsError(result)) {
-        if (clearOnError) {
-            std::memset(record->m_pResp, 0, 10);
-            CopyReply(*record, 0, 10, out);
+    return OnPort(port, kErrNoRecord, [&](CCommOBJ* record) -> int {
+        if (!SetRequest(*record, data, len)) return kErrRequestTooLong;
+        const int result = record->m_pDevice->Exchange(node);
+        if (IsError(result)) {
+            if (clearOnError) {
+                std::memset(record->m_pResp, 0, 10);
+                CopyReply(*record, 0, 10, out);
+            }
+            return result;
         }
-        return result;
-    }
-    CopyReply(*record, 3, record->m_nRespLen, out);
-    return record->m_nRespLen;
+        CopyReply(*record, 3, record->m_nRespLen, out);
+        return record->m_nRespLen;
+    });
 }
 
 int CTarnlinkApp::ListenPoll(int port, uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits,
@@ -115,95 +108,83 @@ int CTarnlinkApp::ListenPoll(int port, uint32_t baud, uint8_t parity, uint8_t da
 
 int CTarnlinkApp::ListenPolling(int port, const uint8_t* data, int len, uint8_t* out)
 {
-    CCommOBJ* record = FindRecord(port);
-    if (!record) return kErrNoRecord;
-    std::lock_guard<std::mutex> turn(record->m_exchangeLock);
-    if (!record->m_pDevice) return kErrNoRecord;
-    if (!SetRequest(*record, data, len)) return kErrRequestTooLong;
-    const int opened = record->m_pDevice->OpenListen();
-    if (opened <= 0) return -1;
-    // The newest frame heard, handed over once.
-    const int count = record->m_nRespLen;
-    CopyReply(*record, 3, count, out);
-    record->m_nRespLen = 0;
-    return count;
+    return OnPort(port, kErrNoRecord, [&](CCommOBJ* record) -> int {
+        if (!SetRequest(*record, data, len)) return kErrRequestTooLong;
+        const int opened = record->m_pDevice->OpenListen();
+        if (opened <= 0) return -1;
+        // The newest frame heard, handed over once.
+        const int count = record->m_nRespLen;
+        CopyReply(*record, 3, count, out);
+        record->m_nRespLen = 0;
+        return count;
+    });
 }
 
 int CTarnlinkApp::TextWrite(int port, const char* count, const char* trailer, const uint8_t* data, int len,
                             uint8_t* out)
 {
-    CCommOBJ* record = FindRecord(port);
-    if (!record) return kErrNoRecord;
-    std::lock_guard<std::mutex> turn(record->m_exchangeLock);
-    if (!record->m_pDevice) return kErrNoRecord;
-    if (!SetRequest(*record, data, len)) return kErrRequestTooLong;
-    const int padded = (len + CDevLibText::kBlockSize - 1) / CDevLibText::kBlockSize * CDevLibText::kBlockSize;
-    std::memset(record->m_pReq + len, '0', static_cast<size_t>(padded - len));
-    record->m_nReqLen = padded;
+    return OnPort(port, kErrNoRecord, [&](CCommOBJ* record) -> int {
+        if (!SetRequest(*record, data, len)) return kErrRequestTooLong;
+        const int padded = (len + CDevLibText::kBlockSize - 1) / CDevLibText::kBlockSize * CDevLibText::kBlockSize;
+        std::memset(record->m_pReq + len, '0', static_cast<size_t>(padded - len));
+        record->m_nReqLen = padded;
 
-    const bool given = count && count[0] != '\0';
-    const long value = given ? std::strtol(count, nullptr, 10) : 1;
-    char hexCount[16];
-    std::snprintf(hexCount, sizeof hexCount, "%lX", static_cast<unsigned long>(value));
-    const int result = record->m_pDevice->SendText(hexCount, given ? 1 : 0, trailer ? trailer : "");
-    std::memset(record->m_pReq, kSpentRequestFill, static_cast<size_t>(padded));
-    if (IsError(result)) return result;
-    CopyReply(*record, 0, record->m_nRespLen, out);
-    return record->m_nRespLen;
+        const bool given = count && count[0] != '\0';
+        const long value = given ? std::strtol(count, nullptr, 10) : 1;
+        char hexCount[16];
+        std::snprintf(hexCount, sizeof hexCount, "%lX", static_cast<unsigned long>(value));
+        const int result = record->m_pDevice->SendText(hexCount, given ? 1 : 0, trailer ? trailer : "");
+        std::memset(record->m_pReq, kSpentRequestFill, static_cast<size_t>(padded));
+        if (IsError(result)) return result;
+        CopyReply(*record, 0, record->m_nRespLen, out);
+        return record->m_nRespLen;
+    });
 }
 
 int CTarnlinkApp::TextPoll(int port, int kind, const uint8_t* data, int len, uint8_t* out)
 {
-    CCommOBJ* record = FindRecord(port);
-    if (!record) return kErrNoRecord;
-    std::lock_guard<std::mutex> turn(record->m_exchangeLock);
-    if (!record->m_pDevice) return kErrNoRecord;
-    if (len < 0 || len > kBufferSize) return kErrRequestTooLong;
-    if (kind != 1 && !SetRequest(*record, data, len)) return kErrRequestTooLong;
-    const int result = record->m_pDevice->Exchange(kind);
-    std::memset(record->m_pReq, kSpentRequestFill, static_cast<size_t>(len));
-    if (IsError(result)) return result;
-    // The reply's text from index 4: twice the result's count as asked, but
-    // never more than the reply brought.
-    auto* text = dynamic_cast<CDevLibText*>(record->m_pDevice);
-    const int held = text ? text->LastReplyLength() - 4 : record->m_nRespLen - 1;
-    CopyReply(*record, 4, std::min(2 * record->m_nRespLen, held), out);
-    return record->m_nRespLen;
+    return OnPort(port, kErrNoRecord, [&](CCommOBJ* record) -> int {
+        if (len < 0 || len > kBufferSize) return kErrRequestTooLong;
+        if (kind != 1 && !SetRequest(*record, data, len)) return kErrRequestTooLong;
+        const int result = record->m_pDevice->Exchange(kind);
+        std::memset(record->m_pReq, kSpentRequestFill, static_cast<size_t>(len));
+        if (IsError(result)) return result;
+        // The reply's text from index 4: twice the result's count as asked, but
+        // never more than the reply brought.
+        auto* text = dynamic_cast<CDevLibText*>(record->m_pDevice);
+        const int held = text ? text->LastReplyLength() - 4 : record->m_nRespLen - 1;
+        CopyReply(*record, 4, std::min(2 * record->m_nRespLen, held), out);
+        return record->m_nRespLen;
+    });
 }
 
 int CTarnlinkApp::ModemSend(int port, const uint8_t* data, int len, uint32_t timeoutMs, uint8_t* out)
 {
-    CCommOBJ* record = FindRecord(port);
-    if (!record) return kErrNoRecord;
-    std::lock_guard<std::mutex> turn(record->m_exchangeLock);
-    if (!record->m_pDevice) return kErrNoRecord;
-    if (!SetRequest(*record, data, len)) return kErrRequestTooLong;
-    const int result = record->m_pDevice->ModemExchange(timeoutMs);
-    if (IsError(result)) return result;
-    CopyReply(*record, 1, record->m_nRespLen, out);
-    return record->m_nRespLen;
+    return OnPort(port, kErrNoRecord, [&](CCommOBJ* record) -> int {
+        if (!SetRequest(*record, data, len)) return kErrRequestTooLong;
+        const int result = record->m_pDevice->ModemExchange(timeoutMs);
+        if (IsError(result)) return result;
+        CopyReply(*record, 1, record->m_nRespLen, out);
+        return record->m_nRespLen;
+    });
 }
 
 int CTarnlinkApp::ModemCommand(int port, const uint8_t* data, int len, uint8_t* out, uint32_t waitMs)
 {
-    CCommOBJ* record = FindRecord(port);
-    if (!record) return kErrNoRecord;
-    std::lock_guard<std::mutex> turn(record->m_exchangeLock);
-    if (!record->m_pDevice) return kErrNoRecord;
-    if (!SetRequest(*record, data, len)) return kErrRequestTooLong;
-    const int result = record->m_pDevice->RawCommand(waitMs);
-    if (result < 0 || IsError(result)) return result;
-    CopyReply(*record, 0, result, out);
-    return result;
+    return OnPort(port, kErrNoRecord, [&](CCommOBJ* record) -> int {
+        if (!SetRequest(*record, data, len)) return kErrRequestTooLong;
+        const int result = record->m_pDevice->RawCommand(waitMs);
+        if (result < 0 || IsError(result)) return result;
+        CopyReply(*record, 0, result, out);
+        return result;
+    });
 }
 
 int CTarnlinkApp::ModemWaitForByte(int port, uint8_t byte, uint32_t timeoutMs)
 {
-    CCommOBJ* record = FindRecord(port);
-    if (!record) return 0;
-    std::lock_guard<std::mutex> turn(record->m_exchangeLock);
-    if (!record->m_pDevice) return 0;
-    return record->m_pDevice->WaitForByte(byte, timeoutMs) == 1 ? 1 : 0;
+    return OnPort(port, 0, [&](CCommOBJ* record) -> int {
+        return record->m_pDevice->WaitForByte(byte, timeoutMs) == 1 ? 1 : 0;
+    });
 }
 
 void CTarnlinkApp::StopListeners()

@@ -1,6 +1,7 @@
 // CDevLib: base of the protocol devices. A device works on its port record (its
 // settings, open line and three buffers) and offers the serial primitives the
-// protocols share. Operations a protocol does not override answer 0.
+// protocols share. Operations a protocol does not offer answer kErrNotSupported
+// (1037), and opens -1, so that no caller takes stale buffers for a reply.
 #pragma once
 
 #include <cstddef>

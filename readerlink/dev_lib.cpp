@@ -2,7 +2,10 @@
 
 #include <cstdio>
 
+#include "readerlink/dev_lib_framed.h"
+#include "readerlink/dev_lib_node.h"
 #include "readerlink/dev_lib_reader.h"
+#include "readerlink/dev_lib_text.h"
 
 namespace tarnlink {
 
@@ -60,20 +63,40 @@ void CDevLib::RtsOff()
     if (m_pRecord->m_serial) m_pRecord->m_serial->SetRts(false);
 }
 
+void CDevLib::FormatTrace(const char* text, char* line, size_t size)
+{
+    std::snprintf(line, size, "(%d) %8d : %s", static_cast<int>(m_pRecord->m_nPort), static_cast<int>(Tick()),
+                  text ? text : "");
+}
+
 void CDevLib::DebugText(const char* text)
 {
     char line[1024];
-    std::snprintf(line, sizeof line, "(%d) %8d : %s", static_cast<int>(m_pRecord->m_nPort),
-                  static_cast<int>(Tick()), text ? text : "");
+    FormatTrace(text, line, sizeof line);
     m_platform.TraceText(line);
+}
+
+int CDevLib::PollReceive(IByteReceiver& receiver, uint32_t start, uint32_t limitMs, int timeoutResult)
+{
+    for (;;) {
+        uint8_t byte = 0;
+        const int got = ReadPort(&byte, 1);
+        if (got == 1) {
+            const int result = receiver.Feed(byte);
+            if (result != IByteReceiver::kIncomplete) return result;
+        }
+        if (TickDiff(Tick(), start) > limitMs) return timeoutResult;
+        if (got != 1) m_platform.SleepMs(1);
+    }
 }
 
 uint32_t CDevLib::WaitTickChange()
 {
     const uint32_t start = Tick();
     uint32_t now;
-    while ((now = Tick()) == start) {
-    }
+    // Spin briefly, then yield: the tick moves every few milliseconds.
+    for (int spins = 0; (now = Tick()) == start; ++spins)
+        if (spins >= kSpinsBeforeSleep) m_platform.SleepMs(1);
     return now;
 }
 
@@ -99,10 +122,21 @@ CDevLib* CreateDevice(int type, CCommOBJ& record, IReaderPlatform& platform)
     case 11:
         device = new CDevLibReader(platform);
         break;
-    default:
-        // The node, listener and modem protocols (types 0, 1, 3, 7, 10) come with
-        // the older entries; until then no device is made for them.
-        return nullptr;
+    case 1:
+        device = new CDevLibListen(platform);
+        break;
+    case 3:
+        device = new CDevLibText(platform);
+        break;
+    case 7:
+        device = new CDevLibNodeLong(platform);
+        break;
+    case 10:
+        device = new CDevLibFramed(platform);
+        break;
+    default:  // 0 and every number without a protocol of its own
+        device = new CDevLibNode(platform);
+        break;
     }
     device->m_pRecord = &record;
     record.m_pDevice = device;

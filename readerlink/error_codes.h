@@ -18,10 +18,17 @@ constexpr int kErrUsbRead = 1032;        // USB read failed
 constexpr int kErrReplyTooLong = 1033;   // reply longer than the reply buffer holds
 constexpr int kErrNoStatus = 1034;       // reply without a status byte (LEN 0, short USB read)
 constexpr int kErrRequestTooLong = 1035; // caller's data longer than the request buffer holds
+constexpr int kErrBadLength = 1036;      // length digits of a modem reply are not a number
+constexpr int kErrNotSupported = 1037;   // the port's protocol does not offer the operation
 
 constexpr int kErrNoRecord = 1250;       // no record for the port number
 constexpr int kErrNodeDiffers = 1255;    // node byte of a reply differs from the node asked
 constexpr int kErrListenNoEtx = 1256;    // ETX missing in a listener reply
+
+// Text modem: station statuses and the time-out.
+constexpr int kTextStatusBase = 5000;
+constexpr int kErrTextTimeout = 5012;    // no reply within 300 ms
+constexpr int kErrTextUnknownStatus = 5013;  // a station status the table does not name
 
 constexpr bool IsError(int result) { return result > kMaxSuccess; }
 

@@ -26,6 +26,11 @@ public:
     // The count written, or -1.
     virtual int Write(const uint8_t* bytes, int n) = 0;
     virtual void SetRts(bool on) = 0;
+    // Asks for the received-character event (the listener's wait); false when
+    // the line cannot give it.
+    virtual bool EnableReceiveEvents() = 0;
+    // Waits up to `timeoutMs` for received bytes: true when bytes are queued.
+    virtual bool WaitForInput(uint32_t timeoutMs) = 0;
 };
 
 // One open USB reader interface: a request goes in one write, the reply comes in
@@ -66,6 +71,9 @@ public:
     virtual void SleepMs(uint32_t milliseconds) = 0;
     // Hands a trace line to the trace window, when there is one.
     virtual void TraceText(const char* text) = 0;
+    // Hands a trace line of the listener protocol to its test window, when
+    // there is one.
+    virtual void ListenerTraceText(const char* text) = 0;
 };
 
 }  // namespace tarnlink

@@ -24,17 +24,31 @@ void Win32ReaderPlatform::SleepMs(uint32_t milliseconds)
     Sleep(milliseconds);
 }
 
-void Win32ReaderPlatform::TraceText(const char* text)
+namespace {
+
+void SendTrace(const char* windowTitle, const char* text)
 {
-    HWND window = FindWindowA(nullptr, kTraceWindowTitle);
+    HWND window = FindWindowA(nullptr, windowTitle);
     if (!window) return;
     COPYDATASTRUCT data{};
-    data.dwData = kTraceDataKind;
+    data.dwData = Win32ReaderPlatform::kTraceDataKind;
     data.cbData = static_cast<DWORD>(std::strlen(text) + 1);
     data.lpData = const_cast<char*>(text);
     // A trace window that hangs must not hang the library.
     DWORD_PTR answer = 0;
     SendMessageTimeoutA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), SMTO_ABORTIFHUNG, 2000, &answer);
+}
+
+}  // namespace
+
+void Win32ReaderPlatform::TraceText(const char* text)
+{
+    SendTrace(kTraceWindowTitle, text);
+}
+
+void Win32ReaderPlatform::ListenerTraceText(const char* text)
+{
+    SendTrace(kListenerWindowTitle, text);
 }
 
 Win32ReaderPlatform& ThePlatform()

@@ -11,6 +11,7 @@ namespace tarnlink {
 class Win32ReaderPlatform : public IReaderPlatform {
 public:
     static constexpr const char* kTraceWindowTitle = "GET_MESSAGE";
+    static constexpr const char* kListenerWindowTitle = "Tarn100ITest";
     static constexpr unsigned long kTraceDataKind = 1004;  // dwData of the WM_COPYDATA
 
     std::unique_ptr<ISerialLine> OpenSerial(int port, const SerialSettings& settings) override;
@@ -18,6 +19,7 @@ public:
     uint32_t TickMs() override;
     void SleepMs(uint32_t milliseconds) override;
     void TraceText(const char* text) override;
+    void ListenerTraceText(const char* text) override;
 
     // Puts another bus in place of SetupAPI; null restores SetupAPI.
     void UseUsbBus(IUsbReaderBus* bus) { m_usbBus = bus; }

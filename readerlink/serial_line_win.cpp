@@ -112,3 +112,27 @@ void Win32SerialLine::SetRts(bool on)
 }
 
 }  // namespace tarnlink
+
+namespace tarnlink {
+
+bool Win32SerialLine::EnableReceiveEvents()
+{
+    return SetCommMask(m_port, EV_RXCHAR) != FALSE;
+}
+
+bool Win32SerialLine::WaitForInput(uint32_t timeoutMs)
+{
+    // The listener only needs to know that bytes are queued; looking at the
+    // queue leaves the port's overlapped reads to the receivers alone.
+    constexpr DWORD kLookEveryMs = 5;
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (ClearCommError(m_port, &errors, &status) && status.cbInQue > 0) return true;
+        if (GetTickCount64() - start >= timeoutMs) return false;
+        Sleep(kLookEveryMs);
+    }
+}
+
+}  // namespace tarnlink

@@ -20,6 +20,9 @@ public:
     int Read(uint8_t* buffer, int n) override;
     int Write(const uint8_t* bytes, int n) override;
     void SetRts(bool on) override;
+    bool EnableReceiveEvents() override;
+    // Looks at the driver's input queue every few milliseconds.
+    bool WaitForInput(uint32_t timeoutMs) override;
 
     // The port's read time-outs: at most 50 ms in all for a read, 1000 ms
     // between bytes; writes get 1000 ms plus 19200 / baud ms per byte.

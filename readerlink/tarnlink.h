@@ -27,7 +27,13 @@
 #define TARNLINK_ERR_REPLY_TOO_LONG 1033   /* reply longer than the library's buffer */
 #define TARNLINK_ERR_NO_STATUS 1034        /* reply without a status byte */
 #define TARNLINK_ERR_REQUEST_TOO_LONG 1035 /* data longer than a request can carry */
+#define TARNLINK_ERR_BAD_LENGTH 1036       /* length digits of a modem reply are not digits */
+#define TARNLINK_ERR_NOT_SUPPORTED 1037    /* the port's protocol does not offer the call */
 #define TARNLINK_ERR_NO_PORT 1250          /* the port was never initialised */
+#define TARNLINK_ERR_NODE 1255             /* the reply came from another node */
+#define TARNLINK_ERR_BUS_NO_ETX 1256       /* ETX missing in a bus reply */
+/* Text modem: 5000 to 5011 station statuses, 5012 no reply in time, 5013 a
+ * station status without a meaning here. */
 
 #define TARNLINK_MAX_DATA 299   /* data bytes a request carries after its command byte */
 #define TARNLINK_MAX_REPLY 2043 /* payload bytes a reply can bring */
@@ -64,6 +70,84 @@ int TARNLINK_CALL TARN_BM_Transparent_Test(int port, int len, const unsigned cha
                                            unsigned char* out, unsigned char tail1, unsigned char tail2);
 /* Sends the two bytes of value, low byte first. */
 int TARNLINK_CALL TARN_BM_Transparent_Set(int port, int value, int* outLen, unsigned char* out);
+
+/* ---- RF field, buzzer, version and type A cards. Parameter bytes are read
+ * from p[0] on; out receives the reader's payload (its length is not
+ * reported). Results as above. */
+int TARNLINK_CALL TARN_ABM_RF_On(int port);
+int TARNLINK_CALL TARN_ABM_RF_Off(int port);
+int TARNLINK_CALL TARN_ABM_RF_Reset(int port);
+int TARNLINK_CALL TARN_ABM_BuzzerON(int port);
+int TARNLINK_CALL TARN_ABM_BuzzerOFF(int port);
+/* The version text in out whatever the status; the status returned. */
+int TARNLINK_CALL TARN_ABM_RF_Version(int port, unsigned char* out);
+/* Command 20 with p[0] p[1]. */
+int TARNLINK_CALL TARN_AM_Reset(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Idle_Req(int port, unsigned char* out);
+int TARNLINK_CALL TARN_AM_Wakeup_Req(int port, unsigned char* out);
+int TARNLINK_CALL TARN_AM_Anticoll(int port, const unsigned char* p, unsigned char* out);
+int TARNLINK_CALL TARN_AM_Select(int port, const unsigned char* p, unsigned char* out);
+int TARNLINK_CALL TARN_AM_Auth(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Halt(int port);
+int TARNLINK_CALL TARN_AM_Read(int port, const unsigned char* p, unsigned char* out);
+int TARNLINK_CALL TARN_AM_Write(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Increment(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Decrement(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Inc_Transfer(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Dec_Transfer(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Restore(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Transfer(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Loadkey(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Authkey(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Req_Auth(int port, const unsigned char* p, unsigned char* out);
+int TARNLINK_CALL TARN_AM_Req_Authkey(int port, const unsigned char* p, unsigned char* out);
+int TARNLINK_CALL TARN_AM_Inc_Transfer2(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Dec_Transfer2(int port, const unsigned char* p);
+int TARNLINK_CALL TARN_AM_Req_Read(int port, const unsigned char* p, unsigned char* out);
+int TARNLINK_CALL TARN_AM_Req_Readkey(int port, const unsigned char* p, unsigned char* out);
+/* These two send p[1] (the caller's second byte). */
+int TARNLINK_CALL TARN_AM_Read_Credit(int port, const unsigned char* p, unsigned char* out);
+int TARNLINK_CALL TARN_AM_Read_Royalty(int port, const unsigned char* p, unsigned char* out);
+int TARNLINK_CALL TARN_AM_Device_Info(int port, unsigned char* out);
+/* At most 255 data bytes. */
+int TARNLINK_CALL TARN_AM_WriteE2(int port, int len, const unsigned char* data);
+int TARNLINK_CALL TARN_AM_ReadE2(int port, const unsigned char* p, unsigned char* out);
+
+/* ---- Older ports, polling, the bus listener and the modems. Byte-sized
+ * arguments are taken modulo 256. 1250 without a record unless said. */
+/* Opens a serial port with its line settings for protocol 0: the port number,
+ * 255 on failure. */
+int TARNLINK_CALL InitPort(unsigned char port, int baud, unsigned char parity, unsigned char dataBits,
+                           unsigned char stopBits);
+/* Closes the port when it has a record; answers the port number. */
+int TARNLINK_CALL ClosePort(unsigned char port);
+/* One request to a node: the reply's data count, status and data in out. On an
+ * error TARN_Polling writes 10 zero bytes to out, PollingTarn leaves it. */
+int TARNLINK_CALL TARN_Polling(int port, int node, const unsigned char* data, int len, unsigned char* out);
+int TARNLINK_CALL PollingTarn(unsigned char port, unsigned char node, const unsigned char* data, unsigned char len,
+                              unsigned char* out);
+/* Line settings, line mode (1 normal, 2 half duplex) and protocol; protocol 1
+ * opens the port with its bus listener (port number, 0 thread failed, -1 not
+ * opened); another protocol only keeps the settings (0). */
+int TARNLINK_CALL ListenPollTarn(int port, int baud, unsigned char parity, unsigned char dataBits,
+                                 unsigned char stopBits, short lineMode, short protocol);
+/* Keeps the bus listener running and hands over the newest frame it heard
+ * (data count, 0 for none; -1 the port cannot listen). */
+int TARNLINK_CALL listPollingTarn(unsigned char port, int node, const unsigned char* data, unsigned char len,
+                                  unsigned char* out);
+/* Text modem block transfer; the reply text in out, its length returned. */
+int TARNLINK_CALL TARN200LIB_STD_Write(unsigned char port, unsigned short unused, const char* count,
+                                       const char* trailer, const unsigned char* data, unsigned char len,
+                                       unsigned char* out);
+/* Text modem request of a kind (0 data, 1 kept request, 2 status). */
+int TARNLINK_CALL TARN200LIB_Polling(int port, int kind, const unsigned char* data, int len, unsigned char* out);
+/* Framed modem exchange; identifiers, length digits and data in out. */
+int TARNLINK_CALL TARN_SendData2Modem(int port, const unsigned char* data, int len, int timeoutMs,
+                                      unsigned char* out);
+/* Writes the bytes as they are, waits, reads what came (count, -1 failed). */
+int TARNLINK_CALL TARN_ModemCommand(int port, const unsigned char* data, int len, unsigned char* out, int waitMs);
+/* 1 when the byte came in time, else 0. */
+int TARNLINK_CALL TARN_ListenModemENQ(int port, unsigned char byte, int timeoutMs);
 
 #ifdef __cplusplus
 }

@@ -35,10 +35,63 @@ public:
     int ReaderCommand(int port, uint8_t command, const uint8_t* data, int len, int* outLen, uint8_t* out,
                       const uint8_t* tail = nullptr);
 
+    // The version: the payload whatever the status (no length reported); the
+    // status, or an error.
+    int ReaderVersion(int port, uint8_t command, uint8_t* out);
+
+    // ---- the older entries (other protocols on serial lines)
+
+    // Sets the line and protocol 0 and opens the serial port: the port number,
+    // or 255.
+    int InitPortWithLine(int port, uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits);
+    // One request to `node` through the port's device: the reply's data count
+    // with status and data (reply from index 3) in out. On an error above
+    // 1024, `clearOnError` clears the first 10 reply bytes and copies them to
+    // out.
+    int Poll(int port, int node, const uint8_t* data, int len, uint8_t* out, bool clearOnError);
+    // Sets all line settings and, for protocol 1, puts a new listener device on
+    // the port and opens it: the port number, 0 or -1. For another protocol
+    // the settings are kept and nothing is opened: 0.
+    int ListenPoll(int port, uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits, int16_t lineMode,
+                   int16_t protocol);
+    // Keeps (or starts) the port's listener and hands over the data of the
+    // newest frame it heard since the last call: their count (0 for none), or
+    // -1 when the port cannot listen.
+    int ListenPolling(int port, const uint8_t* data, int len, uint8_t* out);
+    // Text modem: the block transfer of `len` data bytes padded with "0" to a
+    // multiple of 8; the reply text in out, its length returned.
+    int TextWrite(int port, const char* count, const char* trailer, const uint8_t* data, int len, uint8_t* out);
+    // Text modem: one request of `kind` (kind 1 keeps the request buffer); the
+    // reply text from its index 4 in out.
+    int TextPoll(int port, int kind, const uint8_t* data, int len, uint8_t* out);
+    // Framed modem: the reply from index 1 (identifiers, digits, data) in out.
+    int ModemSend(int port, const uint8_t* data, int len, uint32_t timeoutMs, uint8_t* out);
+    // Raw command: the bytes read (0 to 1024) in out, their count; -1 when the
+    // read failed.
+    int ModemCommand(int port, const uint8_t* data, int len, uint8_t* out, uint32_t waitMs);
+    // 1 when `byte` came within the time, else 0 (also without a record).
+    int ModemWaitForByte(int port, uint8_t byte, uint32_t timeoutMs);
+
+    // Stops every listener (the library unloads).
+    void StopListeners();
+
     CCommOBJArray& Ports() { return m_ports; }
     IReaderPlatform& Platform() { return m_platform; }
 
 private:
+    // Runs `work` on the port's record, its turn taken; `missing` when the
+    // port has no record or no device.
+    template <typename Work>
+    int OnPort(int port, int missing, Work work)
+    {
+        CCommOBJ* record = FindRecord(port);
+        if (!record) return missing;
+        std::lock_guard<std::mutex> turn(record->m_exchangeLock);
+        if (!record->m_pDevice) return missing;
+        return work(record);
+    }
+    // Copies `len` caller bytes into the request buffer: false when they do not fit.
+    static bool SetRequest(CCommOBJ& record, const uint8_t* data, int len);
     CCommOBJ* FindRecord(int port);
     CCommOBJ* FindOrAddRecord(int port);
 

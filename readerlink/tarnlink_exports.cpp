@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "readerlink/error_codes.h"
 #include "readerlink/tarnlink_app.h"
 
 using tarnlink::TheApp;
@@ -100,5 +101,82 @@ int TARNLINK_CALL TARN_BM_Transparent_Set(int port, int value, int* outLen, unsi
     const uint8_t bytes[2] = {static_cast<uint8_t>(value & 0xFF), static_cast<uint8_t>((value >> 8) & 0xFF)};
     return TheApp().ReaderCommand(port, kTypeBSet, bytes, 2, outLen, out);
 }
+
+}  // extern "C"
+
+// ---- RF field, buzzer, version and type A cards: one command byte and a
+// fixed number of the caller's parameter bytes.
+
+namespace {
+
+// Status shape: the status, nothing copied.
+int Command(int port, uint8_t command, const unsigned char* p = nullptr, int count = 0)
+{
+    return TheApp().ReaderCommand(port, command, p, count, nullptr, nullptr);
+}
+
+// Payload shape: status 0 copies the payload to out.
+int Fetch(int port, uint8_t command, const unsigned char* p, int count, unsigned char* out)
+{
+    return TheApp().ReaderCommand(port, command, p, count, nullptr, out);
+}
+
+constexpr int kMaxE2Data = 255;
+
+}  // namespace
+
+extern "C" {
+
+int TARNLINK_CALL TARN_ABM_RF_On(int port) { return Command(port, 0x10); }
+int TARNLINK_CALL TARN_ABM_RF_Off(int port) { return Command(port, 0x11); }
+int TARNLINK_CALL TARN_ABM_RF_Reset(int port) { return Command(port, 0x12); }
+
+int TARNLINK_CALL TARN_ABM_BuzzerON(int port)
+{
+    const uint8_t on = 0x00;
+    return Command(port, 0x13, &on, 1);
+}
+
+int TARNLINK_CALL TARN_ABM_BuzzerOFF(int port)
+{
+    const uint8_t off = 0x01;
+    return Command(port, 0x13, &off, 1);
+}
+
+int TARNLINK_CALL TARN_ABM_RF_Version(int port, unsigned char* out) { return TheApp().ReaderVersion(port, 0x16, out); }
+int TARNLINK_CALL TARN_AM_Reset(int port, const unsigned char* p) { return Command(port, 0x20, p, 2); }
+int TARNLINK_CALL TARN_AM_Idle_Req(int port, unsigned char* out) { return Fetch(port, 0x21, nullptr, 0, out); }
+int TARNLINK_CALL TARN_AM_Wakeup_Req(int port, unsigned char* out) { return Fetch(port, 0x22, nullptr, 0, out); }
+int TARNLINK_CALL TARN_AM_Anticoll(int port, const unsigned char* p, unsigned char* out) { return Fetch(port, 0x23, p, 1, out); }
+int TARNLINK_CALL TARN_AM_Select(int port, const unsigned char* p, unsigned char* out) { return Fetch(port, 0x24, p, 4, out); }
+int TARNLINK_CALL TARN_AM_Auth(int port, const unsigned char* p) { return Command(port, 0x25, p, 3); }
+int TARNLINK_CALL TARN_AM_Halt(int port) { return Command(port, 0x26); }
+int TARNLINK_CALL TARN_AM_Read(int port, const unsigned char* p, unsigned char* out) { return Fetch(port, 0x27, p, 1, out); }
+int TARNLINK_CALL TARN_AM_Write(int port, const unsigned char* p) { return Command(port, 0x28, p, 17); }
+int TARNLINK_CALL TARN_AM_Increment(int port, const unsigned char* p) { return Command(port, 0x29, p, 5); }
+int TARNLINK_CALL TARN_AM_Decrement(int port, const unsigned char* p) { return Command(port, 0x2A, p, 5); }
+int TARNLINK_CALL TARN_AM_Inc_Transfer(int port, const unsigned char* p) { return Command(port, 0x2B, p, 6); }
+int TARNLINK_CALL TARN_AM_Dec_Transfer(int port, const unsigned char* p) { return Command(port, 0x2C, p, 6); }
+int TARNLINK_CALL TARN_AM_Restore(int port, const unsigned char* p) { return Command(port, 0x2D, p, 1); }
+int TARNLINK_CALL TARN_AM_Transfer(int port, const unsigned char* p) { return Command(port, 0x2E, p, 1); }
+int TARNLINK_CALL TARN_AM_Loadkey(int port, const unsigned char* p) { return Command(port, 0x2F, p, 8); }
+int TARNLINK_CALL TARN_AM_Authkey(int port, const unsigned char* p) { return Command(port, 0x30, p, 8); }
+int TARNLINK_CALL TARN_AM_Req_Auth(int port, const unsigned char* p, unsigned char* out) { return Fetch(port, 0x31, p, 4, out); }
+int TARNLINK_CALL TARN_AM_Req_Authkey(int port, const unsigned char* p, unsigned char* out) { return Fetch(port, 0x32, p, 9, out); }
+int TARNLINK_CALL TARN_AM_Inc_Transfer2(int port, const unsigned char* p) { return Command(port, 0x33, p, 6); }
+int TARNLINK_CALL TARN_AM_Dec_Transfer2(int port, const unsigned char* p) { return Command(port, 0x34, p, 6); }
+int TARNLINK_CALL TARN_AM_Req_Read(int port, const unsigned char* p, unsigned char* out) { return Fetch(port, 0x35, p, 4, out); }
+int TARNLINK_CALL TARN_AM_Req_Readkey(int port, const unsigned char* p, unsigned char* out) { return Fetch(port, 0x36, p, 9, out); }
+int TARNLINK_CALL TARN_AM_Read_Credit(int port, const unsigned char* p, unsigned char* out) { return Fetch(port, 0x37, p ? p + 1 : nullptr, 1, out); }
+int TARNLINK_CALL TARN_AM_Read_Royalty(int port, const unsigned char* p, unsigned char* out) { return Fetch(port, 0x38, p ? p + 1 : nullptr, 1, out); }
+int TARNLINK_CALL TARN_AM_Device_Info(int port, unsigned char* out) { return Fetch(port, 0x40, nullptr, 0, out); }
+
+int TARNLINK_CALL TARN_AM_WriteE2(int port, int len, const unsigned char* data)
+{
+    if (len > kMaxE2Data) return tarnlink::kErrRequestTooLong;
+    return Command(port, 0x42, data, len);
+}
+
+int TARNLINK_CALL TARN_AM_ReadE2(int port, const unsigned char* p, unsigned char* out) { return Fetch(port, 0x43, p, 3, out); }
 
 }  // extern "C"

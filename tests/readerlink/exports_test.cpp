@@ -18,9 +18,10 @@
 using sim::Bytes;
 using sim::ReaderFault;
 
-namespace {
-
+// The application object the exports of this test program run on.
 tarnlink::CTarnlinkApp* g_app = nullptr;
+
+namespace {
 
 constexpr int kSerialPort = 5;
 constexpr int kUsbPort = 100;
@@ -426,7 +427,7 @@ TEST(DeviceBase, DebugTextNamesPortAndTick)
     EXPECT_EQ(record.m_pDevice, device);
     EXPECT_EQ(device->m_pRecord, &record);
     device->DebugText("Call");
-    ASSERT_EQ(platform.traces.size(), 1u);
-    EXPECT_EQ(platform.traces[0], "(100)     1234 : Call");
+    ASSERT_EQ(platform.Traces().size(), 1u);
+    EXPECT_EQ(platform.Traces()[0], "(100)     1234 : Call");
     EXPECT_EQ(device->ClosePort(), -1);
 }

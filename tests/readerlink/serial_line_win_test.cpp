@@ -15,6 +15,7 @@
 
 #include "readerlink/tarnlink.h"
 #include "tests/sim/card_reader_sim.h"
+#include "tests/sim/station_sims.h"
 
 using sim::Bytes;
 using sim::ReaderFault;
@@ -52,6 +53,22 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         change(m_reader);
     }
+    // Puts another device at the line's end (null: the reader again).
+    void Use(sim::SerialPeer* peer)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_peer = peer ? peer : &m_reader;
+    }
+    bool Check(const std::function<bool()>& condition)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return condition();
+    }
+    // Bytes the device sends of its own accord.
+    void Send(const Bytes& bytes)
+    {
+        send(m_socket, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0);
+    }
     sim::CardReaderSim::Request Last()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -68,7 +85,7 @@ private:
             Bytes reply;
             {
                 std::lock_guard<std::mutex> lock(m_mutex);
-                reply = m_reader.FromSerialLine(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(n));
+                reply = m_peer->FromSerialLine(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(n));
             }
             if (!reply.empty()) send(m_socket, reinterpret_cast<const char*>(reply.data()), static_cast<int>(reply.size()), 0);
         }
@@ -78,6 +95,7 @@ private:
     bool m_connected = false;
     std::mutex m_mutex;
     sim::CardReaderSim m_reader;
+    sim::SerialPeer* m_peer = &m_reader;
     std::thread m_thread;
 };
 
@@ -225,4 +243,35 @@ TEST_F(SerialLine, PortsThatCannotOpen)
     EXPECT_EQ(TARN_IC_PowerOn(100, &outLen, out), TARNLINK_ERR_USB_WRITE);
     EXPECT_EQ(TARN_IC_PowerOn(33, &outLen, out), TARNLINK_ERR_NO_PORT);
     EXPECT_TRUE(OutUntouched());
+}
+
+TEST_F(SerialLine, BusListenerEchoesFramesToNodeZero)
+{
+    // Entries exported under their decorated names only, found as a caller finds them.
+    HMODULE library = GetModuleHandleA("Tarnlink.dll");
+    auto listen = reinterpret_cast<decltype(&ListenPollTarn)>(
+        reinterpret_cast<void*>(GetProcAddress(library, "_ListenPollTarn@28")));
+    auto poll = reinterpret_cast<decltype(&listPollingTarn)>(
+        reinterpret_cast<void*>(GetProcAddress(library, "_listPollingTarn@20")));
+    ASSERT_TRUE(listen && poll);
+
+    sim::NodeStationSim station(5, true);
+    g_line->Use(&station);
+    ASSERT_EQ(listen(5, 9600, 0, 8, 0, 1, 1), 5);
+    const Bytes frame = station.Unsolicited(0, {0x31, 0x32});
+    g_line->Send(frame);
+    bool echoed = false;
+    for (int i = 0; i < 300 && !echoed; ++i) {
+        Sleep(10);
+        echoed = g_line->Check([&] { return station.echoes.size() == 1; });
+    }
+    EXPECT_TRUE(echoed);
+    EXPECT_TRUE(g_line->Check([&] { return !station.echoes.empty() && station.echoes[0] == frame; }));
+    EXPECT_EQ(poll(5, 0, nullptr, 0, out), 2);
+    EXPECT_EQ(Bytes(out, out + 3), (Bytes{0x31, 0x32, 0xEE}));
+    EXPECT_EQ(poll(5, 0, nullptr, 0, out), 0);
+    // Closing stops the listener, then closes the line.
+    EXPECT_EQ(ClosePort(5), 5);
+    EXPECT_EQ(TARN_ClosePort(5), -1);
+    g_line->Use(nullptr);
 }

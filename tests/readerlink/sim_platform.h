@@ -1,17 +1,22 @@
 // The library's platform for tests of the portable code: serial lines that lead
-// to simulated readers, the simulated USB bus, a clock that moves only when the
-// library sleeps or waits, and the trace lines it hands out.
+// to simulated devices, the simulated USB bus, a clock that moves only when the
+// library sleeps or waits (or, when asked, with every byte read), and the trace
+// lines it hands out. A listener thread may use it beside the test's thread.
 #pragma once
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "readerlink/link_io.h"
 #include "tests/sim/card_reader_sim.h"
+#include "tests/sim/serial_peer.h"
 #include "tests/sim/sim_usb_bus.h"
 
 class SimPlatform : public tarnlink::IReaderPlatform {
@@ -21,24 +26,55 @@ public:
         usb.onTimeout = [this](uint32_t ms) { now += ms; };
     }
 
-    std::map<int, sim::CardReaderSim*> serialReaders;  // port number -> reader on its line
-    bool failReads = false;                            // every serial read fails
+    std::map<int, sim::SerialPeer*> serialReaders;  // port number -> device on its line
+    bool failReads = false;                         // every serial read fails
+    bool echoWrites = false;                        // a two-wire line: what is written comes back first
+    bool failReceiveEvents = false;
+    int endlessByte = -1;                           // 0 to 255: the line never stops sending it
+    uint32_t msPerByte = 0;                         // the clock moves with every byte read
     std::vector<sim::Bytes> serialWrites;
     std::vector<int> openedPorts;
+    std::vector<bool> rtsChanges;
     tarnlink::SerialSettings lastSettings;
     int openLines = 0;
     int sleeps = 0;
-    uint32_t now = 5000;
+    std::atomic<uint32_t> now{5000};
     sim::SimUsbBus usb;
-    std::vector<std::string> traces;
+
+    // Bytes the device at the far end sends of its own accord.
+    void Send(int port, const sim::Bytes& bytes)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            m_inbound[port].insert(m_inbound[port].end(), bytes.begin(), bytes.end());
+        }
+        m_arrived.notify_all();
+    }
+    std::vector<std::string> Traces()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return m_traces;
+    }
+    std::vector<std::string> ListenerTraces()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return m_listenerTraces;
+    }
+    std::vector<sim::Bytes> Writes()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return serialWrites;
+    }
 
     std::unique_ptr<tarnlink::ISerialLine> OpenSerial(int port, const tarnlink::SerialSettings& settings) override
     {
-        auto reader = serialReaders.find(port);
-        if (reader == serialReaders.end()) return nullptr;
+        std::lock_guard<std::mutex> lock(mutex);
+        auto peer = serialReaders.find(port);
+        if (peer == serialReaders.end()) return nullptr;
         openedPorts.push_back(port);
         lastSettings = settings;
-        return std::make_unique<Line>(*this, *reader->second);
+        m_inbound[port].clear();
+        return std::make_unique<Line>(*this, *peer->second, port);
     }
     tarnlink::IUsbReaderBus& UsbBus() override { return usb; }
     uint32_t TickMs() override { return now; }
@@ -47,38 +83,82 @@ public:
         now += milliseconds;
         ++sleeps;
     }
-    void TraceText(const char* text) override { traces.emplace_back(text); }
+    void TraceText(const char* text) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        m_traces.emplace_back(text);
+    }
+    void ListenerTraceText(const char* text) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        m_listenerTraces.emplace_back(text);
+    }
+
+    std::mutex mutex;  // guards the lines, the devices behind them and the traces
 
 private:
+    std::map<int, std::deque<uint8_t>> m_inbound;
+    std::condition_variable m_arrived;
+    std::vector<std::string> m_traces;
+    std::vector<std::string> m_listenerTraces;
+
     class Line : public tarnlink::ISerialLine {
     public:
-        Line(SimPlatform& platform, sim::CardReaderSim& reader) : m_platform(platform), m_reader(reader)
+        Line(SimPlatform& platform, sim::SerialPeer& peer, int port) : m_platform(platform), m_peer(peer), m_port(port)
         {
             ++m_platform.openLines;
         }
-        ~Line() override { --m_platform.openLines; }
+        ~Line() override
+        {
+            std::lock_guard<std::mutex> lock(m_platform.mutex);
+            --m_platform.openLines;
+        }
         int Read(uint8_t* buffer, int n) override
         {
+            std::lock_guard<std::mutex> lock(m_platform.mutex);
             if (m_platform.failReads) return -1;
-            const int count = std::min(n, static_cast<int>(m_inbound.size()));
+            std::deque<uint8_t>& inbound = m_platform.m_inbound[m_port];
+            int count = std::min(n, static_cast<int>(inbound.size()));
             for (int i = 0; i < count; ++i) {
-                buffer[i] = m_inbound.front();
-                m_inbound.pop_front();
+                buffer[i] = inbound.front();
+                inbound.pop_front();
             }
+            if (count < n && m_platform.endlessByte >= 0) {
+                std::memset(buffer + count, m_platform.endlessByte, static_cast<size_t>(n - count));
+                count = n;
+            }
+            m_platform.now += m_platform.msPerByte * static_cast<uint32_t>(count);
             return count;
         }
         int Write(const uint8_t* bytes, int n) override
         {
-            m_platform.serialWrites.emplace_back(bytes, bytes + n);
-            const sim::Bytes reply = m_reader.FromSerialLine(bytes, static_cast<size_t>(n));
-            m_inbound.insert(m_inbound.end(), reply.begin(), reply.end());
+            {
+                std::lock_guard<std::mutex> lock(m_platform.mutex);
+                m_platform.serialWrites.emplace_back(bytes, bytes + n);
+                std::deque<uint8_t>& inbound = m_platform.m_inbound[m_port];
+                if (m_platform.echoWrites) inbound.insert(inbound.end(), bytes, bytes + n);
+                const sim::Bytes reply = m_peer.FromSerialLine(bytes, static_cast<size_t>(n));
+                inbound.insert(inbound.end(), reply.begin(), reply.end());
+            }
+            m_platform.m_arrived.notify_all();
             return n;
         }
-        void SetRts(bool) override {}
+        void SetRts(bool on) override
+        {
+            std::lock_guard<std::mutex> lock(m_platform.mutex);
+            m_platform.rtsChanges.push_back(on);
+        }
+        bool EnableReceiveEvents() override { return !m_platform.failReceiveEvents; }
+        bool WaitForInput(uint32_t timeoutMs) override
+        {
+            std::unique_lock<std::mutex> lock(m_platform.mutex);
+            return m_platform.m_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                                 [&] { return !m_platform.m_inbound[m_port].empty(); });
+        }
 
     private:
         SimPlatform& m_platform;
-        sim::CardReaderSim& m_reader;
-        std::deque<uint8_t> m_inbound;
+        sim::SerialPeer& m_peer;
+        int m_port;
     };
 };

@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-namespace sim {
+#include "tests/sim/serial_peer.h"
 
-using Bytes = std::vector<uint8_t>;
+namespace sim {
 
 // The card in (or near) the reader, as a test scripts it.
 struct ScriptedCard {
@@ -38,7 +38,7 @@ enum class ReaderFault {
     ShortUsbRead,    // USB: one byte
 };
 
-class CardReaderSim {
+class CardReaderSim : public SerialPeer {
 public:
     // Reader statuses.
     static constexpr uint8_t kDone = 0x00;
@@ -51,7 +51,7 @@ public:
     void InjectFault(ReaderFault fault) { m_fault = fault; }
 
     // Serial line: bytes that came down the line; the bytes the reader sends back.
-    Bytes FromSerialLine(const uint8_t* bytes, size_t n);
+    Bytes FromSerialLine(const uint8_t* bytes, size_t n) override;
     // USB: one packet in; the packet back, or none (silence).
     std::optional<Bytes> FromUsb(const uint8_t* bytes, size_t n);
 

@@ -12,7 +12,8 @@ bash "$root/scripts/setup-deps.sh"
 build="$root/build/fuzz"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCORVANE_FUZZ=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target fuzzers >/dev/null
+cmake --build "$build" -j"$(nproc)" --target fuzzers >"$build/build.log" 2>&1 || {
+    grep -E "error|FAILED" "$build/build.log" | head -20; echo "fuzz: the targets do not build"; exit 1; }
 targets=$(cd "$build/tests/fuzz" && ls fuzz_* | grep -v '\.' || true)
 mkdir -p "$build/findings" "$build/logs"
 

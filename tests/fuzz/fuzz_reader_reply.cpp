@@ -51,6 +51,7 @@ public:
     uint32_t TickMs() override { return m_now; }
     void SleepMs(uint32_t milliseconds) override { m_now += milliseconds; }
     void TraceText(const char* text) override { Require(text != nullptr); }
+    void ListenerTraceText(const char* text) override { Require(text != nullptr); }
 
 private:
     class Line : public tarnlink::ISerialLine {
@@ -73,6 +74,8 @@ private:
             return n;
         }
         void SetRts(bool) override {}
+        bool EnableReceiveEvents() override { return true; }
+        bool WaitForInput(uint32_t) override { return true; }
 
     private:
         FuzzPlatform& m_platform;

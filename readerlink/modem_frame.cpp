@@ -49,6 +49,7 @@ int ModemReplyReceiver::Feed(uint8_t byte)
 {
     if (m_position == 0 && byte != kStx) return kIncomplete;  // noise ahead of the frame
     const int at = m_position++;
+    if (at >= m_capacity) return kErrReplyTooLong;  // a buffer shorter than the frame's head
     m_reply[at] = byte;
     if (at == kModemIdLength && std::memcmp(m_reply + 1, m_id1, 4) != 0) return kErrModemId1;
     if (at == 2 * kModemIdLength && m_id2[0] != ' ' &&

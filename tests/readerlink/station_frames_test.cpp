@@ -205,4 +205,9 @@ TEST(ModemFrames, ReplyOutcomes)
     EXPECT_EQ(receive(ModemReply("STATION01 ", "JOB-000042", "00x3", "abc")).first, tarnlink::kErrBadLength);
     // A length the buffer cannot hold ends at its last digit, before any data is stored.
     EXPECT_EQ(receive(ModemReply("STATION01 ", "JOB-000042", "2021", "")), std::make_pair(tarnlink::kErrReplyTooLong, size_t{25}));
+
+    // A buffer shorter than the frame's head: refused at its end, nothing written past it.
+    std::vector<uint8_t> small(10);
+    tarnlink::ModemReplyReceiver shortReceiver(small.data(), static_cast<int>(small.size()), id1, id2);
+    EXPECT_EQ(Feed(shortReceiver, good), std::make_pair(tarnlink::kErrReplyTooLong, size_t{11}));
 }

@@ -36,13 +36,16 @@ enum BiuCommand : uint8_t {
 };
 
 // layout, I/O time-outs, wait, pause before the command, handshake check,
-// answer framing, stop reading once answered, trace line end
+// answer framing, stop reading once answered, trace line end, reports of
+// Length 0 passed over (holder information)
 inline constexpr ExchangeProfile kBiuUnitInfoProfile = {
     kBiuReportLayout, 100, 5000, 200, true, AnswerFraming::Gathered, true, "\n"};
 inline constexpr ExchangeProfile kBiuUserInfoProfile = {
     kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::Gathered, true, "\n"};
 inline constexpr ExchangeProfile kBiuSingleReportProfile = {
     kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, true, ""};
+inline constexpr ExchangeProfile kBiuHolderProfile = {
+    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, true, "", true};
 inline constexpr ExchangeProfile kBiuInitiateProfile = {
     kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, false, ""};
 

@@ -60,7 +60,7 @@ void PackHolderRecord(const BiuHolderFields& fields, uint8_t* message)
 }
 
 CRegistBIUInfo::CRegistBIUInfo(const CHidDeviceRecord& device, const uint8_t productKey[16])
-    : CBiuSingleReportTransaction(device, productKey, HolderTraceLabels())
+    : CBiuSingleReportTransaction(device, productKey, HolderTraceLabels(), kBiuHolderProfile)
 {
 }
 

@@ -425,6 +425,19 @@ TEST_F(UnitTransactions, DeletionRequestsDifferOnlyInTheirCommand)
     EXPECT_EQ(unit.Unit().users[2][1], 0);
 }
 
+TEST_F(UnitTransactions, DeletionWithAWrongProductKeyIsSentButNotUnderstood)
+{
+    // Only the unit information checks the handshake answer; the others send
+    // their command under a key the unit does not share, and get no answer.
+    unit.answerProductKey.assign(16, 0x42);
+    CDelete tx(record, kProduct);
+    EXPECT_EQ(Run(tx, [&] { return tx.DeleteUserInfo(2); }), "");
+    EXPECT_EQ(sim.Written(0).size(), 2u);
+    EXPECT_EQ(unit.Observed().commands, 0);
+    EXPECT_EQ(unit.Observed().undecodable, 1);
+    EXPECT_GE(elapsedMs, 5000u);
+}
+
 TEST_F(UnitTransactions, DeletionOfAUserOutsideOneToFourSendsNothing)
 {
     for (uint8_t user : {uint8_t(0), uint8_t(5), uint8_t(9), uint8_t(0xD0)}) {
@@ -519,6 +532,23 @@ TEST_F(UnitTransactions, HolderInformationFromAShortTextSendsNothing)
     EXPECT_FALSE(tx.SetHolderText(HolderText().substr(0, 151)));
     EXPECT_EQ(Run(tx, [&] { return tx.RegistBIUInfo(); }), "");
     EXPECT_TRUE(sim.Written(0).empty());
+}
+
+TEST_F(UnitTransactions, HolderInformationPassesOverAnEmptyReport)
+{
+    // An empty report, then the real answer: the answer is the one taken.
+    unit.rawAnswer = [](uint8_t, const std::vector<uint8_t>& sealed) {
+        auto reports = BiuSimulator::Frame(sealed);
+        SimReport empty = reports[0];
+        empty[7] = 0;
+        return std::vector<SimReport>{empty, reports[0]};
+    };
+    CRegistBIUInfo tx(record, kProduct);
+    ASSERT_TRUE(tx.SetHolderText(HolderText()));
+    EXPECT_EQ(Run(tx, [&] { return tx.RegistBIUInfo(); }), "");
+    EXPECT_TRUE(tx.IsDone());
+    EXPECT_TRUE(tx.IsAnswerUsable());
+    EXPECT_LT(elapsedMs, 5000u);
 }
 
 TEST_F(UnitTransactions, HolderInformationAnsweredOrNotIsTheEmptyText)

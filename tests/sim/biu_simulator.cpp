@@ -11,9 +11,12 @@ namespace {
 
 constexpr SimReportShape kShape = {0x00, BiuSimulator::kReportLength};
 
-bool IsUnitCommand(uint8_t command)
+// A request of the unit's table: a known command and Data Size bytes 5 and 6
+// zero (which a message under a wrong key almost never shows).
+bool IsUnitRequest(const std::vector<uint8_t>& plain)
 {
-    switch (command) {
+    if (plain[5] != 0 || plain[6] != 0) return false;
+    switch (plain[0]) {
     case 0x11: case 0x12: case 0x20: case 0x21: case 0x23: case 0x24: case 0x25: case 0x26: case 0x30:
         return true;
     default:
@@ -132,10 +135,10 @@ void BiuSimulator::OnMessage(const std::vector<uint8_t>& sealed, SimReplyChannel
     }
 
     KeyUsed used = KeyUsed::ChainedKey;
-    if (!(Decrypts(m_chainedKey, sealed, plain) && IsUnitCommand(plain[0]))) {
+    if (!(Decrypts(m_chainedKey, sealed, plain) && IsUnitRequest(plain))) {
         used = KeyUsed::CommandSendKey;
         Decrypts(ObuSimulator::DeviceKey(m_product, nullptr, deviceRandom), sealed, plain);
-        if (!IsUnitCommand(plain[0])) {
+        if (!IsUnitRequest(plain)) {
             ++m_seen.undecodable;
             return;
         }

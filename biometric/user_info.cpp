@@ -37,11 +37,9 @@ const char* CBIUInquery::StartBanner() const
 void CBIUInquery::SendReport(const uint8_t* report)
 {
     CBiuTransaction::SendReport(report);
-    if (!m_bRequestSent) {
-        // The first report written is the random-key request.
-        m_bRequestSent = true;
+    // The first report written is the random-key request.
+    if (!m_bRequestSent.exchange(true))
         m_Trace.Label("================> end : 정보조회 <==================");
-    }
 }
 
 void CBIUInquery::TraceReceivedReport(const uint8_t* report)

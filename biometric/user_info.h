@@ -6,6 +6,7 @@
 // all zero, so the text is 21 characters '0'.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "biometric/biu_exchange.h"
@@ -31,5 +32,7 @@ protected:
     void TraceCommand(const uint8_t* plain, size_t n, const uint8_t* cipher) override;
 
 private:
-    bool m_bRequestSent = false;
+    // Written by the request thread (the random-key request), then by the
+    // receive thread (the command).
+    std::atomic<bool> m_bRequestSent{false};
 };

@@ -1,0 +1,98 @@
+#include "agent/about_dlg_win.h"
+
+#include "agent/commands/obu_issue_ctrl.h"
+#include "framework/app_win.h"
+#include "framework/message_box_win.h"
+#include "resources/about_dlg_ids.h"
+#include "resources/resource.h"
+
+namespace {
+
+// The fixed arguments of the buttons whose commands take one.
+constexpr const char* kOneText = "1";
+constexpr const char* kFirstManufactureNumber = "111";
+constexpr const char* kSecondManufactureNumber = "222";
+
+}  // namespace
+
+CORVANE_COMMAND_MAP(CAboutDlg, CDialogEx,
+    Command(IDC_CARD_OPEN, &CAboutDlg::OnSmartCardOpen),
+    Command(IDC_FIND_CARD, &CAboutDlg::OnFindCard),
+    Command(IDC_CARD_NUMBER, &CAboutDlg::OnQueryIssueCardNumber),
+    Command(IDC_OBU_COUNT, &CAboutDlg::OnCheckOBUCount),
+    Command(IDC_REISSUE1, &CAboutDlg::OnReIssue1),
+    Command(IDC_RETURN_OBU, &CAboutDlg::OnReturnOBU),
+    Command(IDC_CARD_INIT, &CAboutDlg::OnInitializeIssueCard),
+    Command(IDC_READ_ISSUE, &CAboutDlg::OnReadIssueInfo),
+    Command(IDC_READ_REISSUE, &CAboutDlg::OnReadReIssueInfo),
+    Command(IDC_READ_RETURN, &CAboutDlg::OnReadReturnInfo),
+    Command(IDC_READ_RENEW, &CAboutDlg::OnReadRenewInfo),
+    Command(IDC_OBU_TERMINAL_INFO, &CAboutDlg::OnQueryObuTerminalInfo),
+    Command(IDC_CARD_CLOSE, &CAboutDlg::OnSmartCardClose),
+    Command(IDC_ADD_OBU_NUMBER, &CAboutDlg::OnAddOBUNumber),
+    Command(IDC_ISSUE_OBU, &CAboutDlg::OnIssueOBU),
+    Command(IDC_REISSUE2, &CAboutDlg::OnReIssue2),
+    Command(IDC_RENEW_OBU, &CAboutDlg::OnRenewOBU),
+    Command(IDC_PRINT_RECEIPT, &CAboutDlg::OnPrintReceipt),
+    Command(IDC_OBU_SET_NUMBER, &CAboutDlg::OnSetManufactureNumber),
+    Command(IDC_SERVER_CONNECT, &CAboutDlg::OnServerConnect),
+    Command(IDC_CHECK_OBU_DATA, &CAboutDlg::OnNothing),
+    Command(IDC_SETTING_CARD, &CAboutDlg::OnNothing),
+    Command(IDC_DO_ACTIVE_OBU, &CAboutDlg::OnNothing),
+    Command(IDC_DO_READ_OBU, &CAboutDlg::OnNothing),
+    Command(IDC_EDIT_WATCHED, &CAboutDlg::OnNothing, EN_CHANGE),
+    Command(ID_AGENT_EXIT, &CAboutDlg::OnAgentExit),
+)
+
+CAboutDlg::CAboutDlg() : CDialogEx(IDD_ABOUTBOX) {}
+
+CAboutDlg::CAboutDlg(const corvane::panel::ServerTestSettings& serverTest)
+    : CDialogEx(IDD_ABOUTBOX), m_serverTest(serverTest)
+{
+}
+
+void CAboutDlg::ShowResult(const CString& result) const
+{
+    AfxMessageBox(result, MB_OK, 0);
+}
+
+// ------------------------------------------------------------- card commands
+// "스마트카드 OPEN" and "스마트카드 CLOSE" show nothing: the reader stays open
+// (or closed) for the buttons that follow.
+void CAboutDlg::OnSmartCardOpen() { g_OBUIssueCtrl.SmartCardOpen(); }
+void CAboutDlg::OnSmartCardClose() { g_OBUIssueCtrl.SmartCardClose(); }
+void CAboutDlg::OnFindCard() { ShowResult(g_OBUIssueCtrl.FindCard()); }
+void CAboutDlg::OnQueryIssueCardNumber() { ShowResult(g_OBUIssueCtrl.QueryIssueCardNumber()); }
+void CAboutDlg::OnCheckOBUCount() { ShowResult(g_OBUIssueCtrl.CheckOBUCount()); }
+void CAboutDlg::OnReIssue1() { ShowResult(g_OBUIssueCtrl.ReIssue1()); }
+void CAboutDlg::OnReturnOBU() { ShowResult(g_OBUIssueCtrl.ReturnOBU()); }
+void CAboutDlg::OnInitializeIssueCard() { ShowResult(g_OBUIssueCtrl.InitializeIssueCard()); }
+void CAboutDlg::OnReadIssueInfo() { ShowResult(g_OBUIssueCtrl.ReadIssueInfo()); }
+void CAboutDlg::OnReadReIssueInfo() { ShowResult(g_OBUIssueCtrl.ReadReIssueInfo()); }
+void CAboutDlg::OnReadReturnInfo() { ShowResult(g_OBUIssueCtrl.ReadReturnInfo()); }
+void CAboutDlg::OnReadRenewInfo() { ShowResult(g_OBUIssueCtrl.ReadRenewInfo()); }
+void CAboutDlg::OnQueryObuTerminalInfo() { ShowResult(g_OBUIssueCtrl.QueryObuTerminalInfo()); }
+void CAboutDlg::OnAddOBUNumber() { ShowResult(g_OBUIssueCtrl.AddOBUNumber(kOneText)); }
+void CAboutDlg::OnIssueOBU() { ShowResult(g_OBUIssueCtrl.IssueOBU(kOneText)); }
+void CAboutDlg::OnReIssue2() { ShowResult(g_OBUIssueCtrl.ReIssue2(kOneText)); }
+void CAboutDlg::OnRenewOBU() { ShowResult(g_OBUIssueCtrl.RenewOBU(kOneText)); }
+void CAboutDlg::OnPrintReceipt() { ShowResult(g_OBUIssueCtrl.PrintReceiptRequest(kOneText)); }
+
+// ------------------------------------------------------------------------ OBU
+void CAboutDlg::OnSetManufactureNumber()
+{
+    ShowResult(g_OBUIssueCtrl.SetManufactureNumber(kFirstManufactureNumber, kSecondManufactureNumber));
+}
+
+// ---------------------------------------------------------------------- other
+void CAboutDlg::OnServerConnect()
+{
+    corvane::panel::StartServerTestThread(m_serverTest);
+}
+
+void CAboutDlg::OnNothing() {}
+
+void CAboutDlg::OnAgentExit()
+{
+    if (CWnd* main = AfxGetMainWnd()) main->SendMessage(WM_CLOSE);
+}

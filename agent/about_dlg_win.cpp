@@ -10,6 +10,8 @@ namespace {
 
 // The fixed arguments of the buttons whose commands take one.
 constexpr const char* kOneText = "1";
+constexpr const char* kManufactureKey = "40736185";
+constexpr const char* kTerminalText = "17";
 constexpr const char* kFirstManufactureNumber = "111";
 constexpr const char* kSecondManufactureNumber = "222";
 
@@ -34,6 +36,13 @@ CORVANE_COMMAND_MAP(CAboutDlg, CDialogEx,
     Command(IDC_REISSUE2, &CAboutDlg::OnReIssue2),
     Command(IDC_RENEW_OBU, &CAboutDlg::OnRenewOBU),
     Command(IDC_PRINT_RECEIPT, &CAboutDlg::OnPrintReceipt),
+    Command(IDC_OBU_MFSN, &CAboutDlg::OnFetchMFSN),
+    Command(IDC_OBU_SET_KEY, &CAboutDlg::OnSetManufactureKey),
+    Command(IDC_OBU_RESET, &CAboutDlg::OnResetTerminal),
+    Command(IDC_OBU_INFO, &CAboutDlg::OnQueryTerminalInfo),
+    Command(IDC_OBU_ISSUE, &CAboutDlg::OnIssueTerminal),
+    Command(IDC_OBU_UPDATE, &CAboutDlg::OnUpdateTerminalInfo),
+    Command(IDC_OBU_REISSUE, &CAboutDlg::OnReIssueTerminal),
     Command(IDC_OBU_SET_NUMBER, &CAboutDlg::OnSetManufactureNumber),
     Command(IDC_SERVER_CONNECT, &CAboutDlg::OnServerConnect),
     Command(IDC_CHECK_OBU_DATA, &CAboutDlg::OnNothing),
@@ -79,6 +88,15 @@ void CAboutDlg::OnRenewOBU() { ShowResult(g_OBUIssueCtrl.RenewOBU(kOneText)); }
 void CAboutDlg::OnPrintReceipt() { ShowResult(g_OBUIssueCtrl.PrintReceiptRequest(kOneText)); }
 
 // ------------------------------------------------------------------------ OBU
+// The key and the terminal texts are too short for the OBU commands, which
+// refuse them without touching the OBU; the panel shows that refusal.
+void CAboutDlg::OnFetchMFSN() { ShowResult(g_OBUIssueCtrl.FetchMFSN()); }
+void CAboutDlg::OnSetManufactureKey() { ShowResult(g_OBUIssueCtrl.SetManufactureKey(kManufactureKey)); }
+void CAboutDlg::OnResetTerminal() { ShowResult(g_OBUIssueCtrl.ResetTerminal()); }
+void CAboutDlg::OnQueryTerminalInfo() { ShowResult(g_OBUIssueCtrl.QueryTerminalInfo()); }
+void CAboutDlg::OnIssueTerminal() { ShowResult(g_OBUIssueCtrl.IssueTerminal(kTerminalText)); }
+void CAboutDlg::OnUpdateTerminalInfo() { ShowResult(g_OBUIssueCtrl.UpdateTerminalInfo(kTerminalText)); }
+void CAboutDlg::OnReIssueTerminal() { ShowResult(g_OBUIssueCtrl.ReIssueTerminal(kTerminalText)); }
 void CAboutDlg::OnSetManufactureNumber()
 {
     ShowResult(g_OBUIssueCtrl.SetManufactureNumber(kFirstManufactureNumber, kSecondManufactureNumber));

@@ -38,6 +38,13 @@ protected:
     void OnRenewOBU();
     void OnPrintReceipt();
     // OBU
+    void OnFetchMFSN();
+    void OnSetManufactureKey();
+    void OnResetTerminal();
+    void OnQueryTerminalInfo();
+    void OnIssueTerminal();
+    void OnUpdateTerminalInfo();
+    void OnReIssueTerminal();
     void OnSetManufactureNumber();
     // Connection check, buttons that do nothing, the agent's end
     void OnServerConnect();

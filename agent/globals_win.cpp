@@ -8,5 +8,7 @@
 
 CCorvaneApp g_App;                 // 1. the application
 COBUIssueCtrl g_OBUIssueCtrl;      // 2. issuing commands; closes the open reader link when destroyed
-// 3. g_ObuSelfIssueCtrl, the OBU controller (CObuSelfIssueCtrl), goes here.
+// 3. g_ObuSelfIssueCtrl, the OBU controller (CObuSelfIssueCtrl), is defined with its
+//    class in obulink/obu_controller.cpp, where the portable command layer and its
+//    tests find it; it needs nothing built here and closes nothing when destroyed.
 // 4. g_BIUIssueCtrl, the biometric-unit controller (CQv_BIUIssueCtrl), goes here.

@@ -68,6 +68,14 @@ void ExchangeTrace::Labelled(const char* label, const uint8_t* data, size_t n) c
     Bytes(data, n);
 }
 
+void ExchangeTrace::Withheld(const char* label, size_t n) const
+{
+    Label(label);
+    std::string groups;
+    for (size_t i = 0; i < n; ++i) groups += "[**]";
+    Data(groups);
+}
+
 void ExchangeTrace::HeadLines(const uint8_t* m) const
 {
     Data(Printf("Command   : [%02x]", m[0]));

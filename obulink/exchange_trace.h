@@ -47,6 +47,9 @@ public:
     void Bytes(const uint8_t* data, size_t n) const;
     // A label line followed by a data line of the bytes.
     void Labelled(const char* label, const uint8_t* data, size_t n) const;
+    // Key material (product key, session keys) never reaches a trace: the
+    // label line, then a data line with one "[**]" group per byte withheld.
+    void Withheld(const char* label, size_t n) const;
     // The four head lines of a message: Command, Param1, Param2, Data Size.
     void HeadLines(const uint8_t* message) const;
     // The five header lines of a report (bytes 1-8); `dataLengthBytes` is 3,

@@ -85,7 +85,7 @@ void CSecureExchange::StopReceiving()
 ExchangeOutcome CSecureExchange::Run()
 {
     DrawHandshakeRandom(m_AppRandom);
-    if (TracesProductNum()) m_Trace.Labelled("[m_ProductNum]", m_ProductNum, sizeof m_ProductNum);
+    if (TracesProductNum()) m_Trace.Withheld("[m_ProductNum]", sizeof m_ProductNum);
     std::memset(m_SendKey, 0, sizeof m_SendKey);
     std::memset(m_RecvKey, 0, sizeof m_RecvKey);
     HandshakeSendKey(m_SendKey, m_ProductNum);
@@ -161,7 +161,7 @@ void CSecureExchange::RequestRandomKey(const uint8_t key[32])
 void CSecureExchange::TraceRandomKeyRequest(const uint8_t* plain, const uint8_t* cipher)
 {
     m_Trace.Labelled("[APP Randomkey]", m_AppRandom, sizeof m_AppRandom);
-    m_Trace.Labelled("[AES 암호화 키]", m_AesKey, sizeof m_AesKey);
+    m_Trace.Withheld("[AES 암호화 키]", sizeof m_AesKey);
     m_Trace.Labelled("[RandomKey 정보 요청-암호화전]", plain, MessageHead::kSize);
     m_Trace.Labelled("[Randomkey 정보 요청-암호화후]", cipher, MessageHead::kSize);
 }

@@ -7,7 +7,7 @@ const CommandGroup* COBUIssueCtrl::Groups(size_t& count)
 {
     static const CommandGroup kGroups[] = {
         CardCommands(),  // card commands: ids 11 to 29, 50 to 52
-        {nullptr, 0},  // OBU commands: ids 31 to 40
+        ObuCommands(),  // OBU commands: ids 31 to 40
         {nullptr, 0},  // biometric commands: ids 61 to 71
     };
     count = sizeof kGroups / sizeof kGroups[0];

@@ -51,6 +51,24 @@ public:
     static CString RepairCommaColon(const CString& text);
     static CString RepairComma(const CString& text);
 
+    // ---- OBU commands, ids 31 to 40 (obu_commands.cpp) ----
+    // Each opens the OBU through g_ObuSelfIssueCtrl, runs one operation and
+    // closes it, holding the OBU for the three steps; the answer is the open
+    // text, ':' and the operation's text. Ids 39 and 40 answer their one step.
+    CString FetchMFSN();                                 // 31
+    CString SetManufactureKey(const CString& keyText);   // 32
+    CString ResetTerminal();                             // 33
+    CString QueryTerminalInfo();                         // 34
+    CString IssueTerminal(const CString& param);         // 35
+    CString UpdateTerminalInfo(const CString& param);    // 36
+    CString ReIssueTerminal(const CString& param);       // 37
+    CString CreateScode(const CString& param);           // 38
+    CString OpenTerminal();                              // 39
+    CString CloseTerminal();                             // 40
+    // The rows of ids 31 to 40.
+    static CommandGroup ObuCommands();
+    // ---- end of the OBU commands ----
+
     // The groups of the table, in the order they are searched.
     static const CommandGroup* Groups(size_t& count);
 

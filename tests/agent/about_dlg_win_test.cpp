@@ -23,6 +23,7 @@
 #include "agent/corvane_app_win.h"
 #include "framework/message_box_win.h"
 #include "resources/about_dlg_ids.h"
+#include "tests/agent/obu_command_fixture.h"
 #include "tests/sim/sim_card_links.h"
 #include "tests/sim/test_pcsc_link.h"
 #include "tests/sim/virtual_issuing_card.h"
@@ -319,6 +320,51 @@ TEST_F(PanelButtons, ManufactureNumberShowsNineAndSpareButtonsNothing)
     panel.SendMessage(WM_COMMAND, MAKEWPARAM(1048, EN_CHANGE), reinterpret_cast<LPARAM>(panel.GetDlgItem(1048)));
     EXPECT_TRUE(recorded.Texts().empty());
     EXPECT_TRUE(IsWindow(panel)) << "nothing ends the panel but its OK button";
+}
+
+// The OBU buttons with the simulated OBU attached behind the HID seam.
+class PanelObuButtons : public obu_commands_test::ObuCommands {
+protected:
+    void SetUp() override
+    {
+        ObuCommands::SetUp();
+        Attach();
+        ASSERT_TRUE(panel.Create());
+    }
+    void TearDown() override
+    {
+        panel.DestroyWindow();
+        ObuCommands::TearDown();
+    }
+    RecordedBoxes recorded;
+    CAboutDlg panel;
+};
+
+TEST_F(PanelObuButtons, ShowWhatTheWebCommandsAnswer)
+{
+    // The key "40736185" is refused by the OBU's key command; set a good one as
+    // the page would, then the reads.
+    ASSERT_EQ(WebAnswer(32, obu_commands_test::kProductText), "2:");
+    const struct {
+        int button;
+        int id;
+        const char* param;
+    } kButtonsAndIds[] = {
+        {1029, 31, ""}, {1026, 34, ""}, {1025, 32, "40736185"}, {1024, 35, "17"}, {1028, 36, "17"},
+        {1023, 37, "17"}, {1027, 33, ""},
+    };
+    for (const auto& row : kButtonsAndIds) {
+        recorded.Clear();
+        Press(panel, row.button);
+        ASSERT_EQ(recorded.Texts(), std::vector<std::string>{WebAnswer(row.id, row.param)}) << row.button;
+        EXPECT_EQ(recorded.Texts()[0].substr(0, 2), "2:") << "the OBU opened for button " << row.button;
+    }
+}
+
+TEST_F(PanelObuButtons, ShortKeyAndTerminalTextsShowTheRefusal)
+{
+    for (int button : {1025, 1024, 1028, 1023}) Press(panel, button);
+    EXPECT_EQ(recorded.Texts(), (std::vector<std::string>{"2:1", "2:1", "2:1", "2:1"}));
 }
 
 // ------------------------------------------------- the panel from the tray menu

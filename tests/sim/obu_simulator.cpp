@@ -85,24 +85,74 @@ void ObuSimulator::OnOutputReport(const SimReport& report, SimReplyChannel& repl
     OnMessage(complete, reply);
 }
 
+std::vector<uint8_t> ObuSimulator::Record() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return record;
+}
+
+std::vector<uint8_t> ObuSimulator::ActOnInformation(const std::vector<uint8_t>& plain)
+{
+    record.resize(33, 0);
+    const uint8_t command = plain[0];
+    if (command == 0x02) {
+        std::fill(record.begin(), record.end(), 0);
+        return {};
+    }
+    if ((command == 0x01 || command == 0x04) && plain.size() >= 49) {
+        record.assign(plain.begin() + 16, plain.begin() + 49);
+    } else if (command == 0x03 && plain.size() >= 49) {
+        // Record byte ranges of fields 1 to 5, in flag order.
+        static const struct { size_t from, count; } kFields[] = {{1, 8}, {9, 8}, {19, 5}, {24, 4}, {28, 4}};
+        const uint8_t flags = plain[16 + 17];
+        for (size_t f = 0; f < 5; ++f)
+            if (flags & (0x80 >> f))
+                std::copy_n(plain.begin() + 16 + kFields[f].from, kFields[f].count, record.begin() + kFields[f].from);
+        record[0] = 0x03;
+        record[17] = flags;
+    }
+    return record;
+}
+
 void ObuSimulator::OnMessage(const std::vector<uint8_t>& encrypted, SimReplyChannel& reply)
 {
     if (encrypted.empty() || encrypted.size() % 16) return;
     std::unique_lock<std::mutex> hold(m_lock);
     const uint8_t* answerProduct = answerProductKey.size() == 16 ? answerProductKey.data() : m_product;
 
-    if (!m_handshakeDone) {
-        const auto key = DeviceKey(m_product, nullptr, nullptr);
-        const auto plain = ReferenceAes(key.data(), 32).DecryptCbc(encrypted);
+    // The clear serial-number request: command 0x00 and nothing else.
+    if (encrypted.size() == 16 && std::all_of(encrypted.begin(), encrypted.end(), [](uint8_t b) { return b == 0; })) {
+        m_seen.messages.push_back(encrypted);
+        ++m_seen.mfsnReads;
+        if (!answerMfsn) return;
+        std::vector<uint8_t> answer(24, 0);
+        std::memcpy(&answer[16], mfsn, 8);
+        std::vector<SimReport> reports = Frame(answer, {});
+        for (auto& r : reports) r[8] = mfsnStatus;
+        const uint32_t delay = answerDelayMs;
+        hold.unlock();
+        for (auto& r : reports) reply.Deliver(r, delay);
+        return;
+    }
+
+    // A random-key request starts a transaction again, whatever came before.
+    const auto handshakeKey = DeviceKey(m_product, nullptr, nullptr);
+    const auto asHandshake = ReferenceAes(handshakeKey.data(), 32).DecryptCbc(encrypted);
+    const bool isHandshake = encrypted.size() == 16 && asHandshake[0] == 0x10 &&
+                             std::all_of(asHandshake.begin() + 1, asHandshake.begin() + 8, [](uint8_t b) { return b == 0; });
+    if (isHandshake || !m_handshakeDone) {
+        const auto& plain = asHandshake;
         m_seen.messages.push_back(plain);
-        if (plain[0] != 0x10) return;
-        ++m_seen.handshakes;
-        std::memcpy(m_seen.lastAppRandom, &plain[8], 8);
-        if (!answerHandshake) return;
-        m_handshakeDone = true;
+        if (!isHandshake && !refuseUnreadableHandshake) return;
+        if (isHandshake) {
+            ++m_seen.handshakes;
+            std::memcpy(m_seen.lastAppRandom, &plain[8], 8);
+            if (!answerHandshake) return;
+        }
+        m_handshakeDone = isHandshake;
         std::vector<uint8_t> answer(16, 0);
         answer[0] = handshakeCommand;
-        answer[1] = handshakeByte1;
+        answer[1] = isHandshake ? handshakeByte1 : 0x02;
         std::memcpy(&answer[8], deviceRandom, 8);
         const auto answerKey = DeviceKey(answerProduct, &plain[8], nullptr);
         const auto sealed = ReferenceAes(answerKey.data(), 32).EncryptCbc(answer);
@@ -112,6 +162,7 @@ void ObuSimulator::OnMessage(const std::vector<uint8_t>& encrypted, SimReplyChan
         return;
     }
 
+    m_handshakeDone = false;  // one command per random-key exchange
     const auto key = DeviceKey(m_product, nullptr, deviceRandom);
     const auto plain = ReferenceAes(key.data(), 32).DecryptCbc(encrypted);
     m_seen.messages.push_back(plain);
@@ -119,12 +170,14 @@ void ObuSimulator::OnMessage(const std::vector<uint8_t>& encrypted, SimReplyChan
     std::memcpy(m_seen.lastAppRandom, &plain[8], 8);
     if (!answerCommand) return;
 
-    std::vector<uint8_t> answer((16 + answerData.size() + 15) / 16 * 16, 0);
+    const std::vector<uint8_t> data =
+        keepsInformation ? (status == 0 ? ActOnInformation(plain) : std::vector<uint8_t>()) : answerData;
+    std::vector<uint8_t> answer((16 + data.size() + 15) / 16 * 16, 0);
     answer[0] = plain[0];
     answer[1] = status;
     answer[2] = status2;
     std::memcpy(&answer[8], deviceRandom, 8);
-    std::copy(answerData.begin(), answerData.end(), answer.begin() + 16);
+    std::copy(data.begin(), data.end(), answer.begin() + 16);
     const auto answerKey = DeviceKey(answerProduct, &plain[8], deviceRandom);
     const auto sealed = ReferenceAes(answerKey.data(), 32).EncryptCbc(answer);
     const std::vector<SimReport> reports = rawAnswer ? rawAnswer(sealed) : Frame(sealed, answerChunks);

@@ -12,6 +12,16 @@
 // Keys and cipher are its own (ReferenceAes); only the two filler bytes are
 // shared with the agent, as the device has them built in.
 //
+// Besides, it answers the clear serial-number request (command 0x00, 16 zero
+// bytes) with its MFSN and a status in the Reserved byte, and, when it keeps
+// its information, acts on the commands as an OBU does: activation (0x01) and
+// re-activation (0x04) store the record they carry, the information change
+// (0x03) stores the fields whose change flag is set (flag bits 7 to 3 for
+// fields 1 to 5), the information read (0x05) answers the record and the reset
+// (0x02) clears it. A first message it cannot read under its product key (an
+// agent holding another key) is answered with a refusal sealed under its own
+// key, which the agent cannot read either.
+//
 // Faults: silence at either step, a different product key, a refused
 // random-key answer, late answers, answers split in chosen chunks, and raw
 // reports in place of the answer (short, long or malformed).
@@ -48,6 +58,19 @@ public:
     std::function<std::vector<SimReport>(const std::vector<uint8_t>& encryptedAnswer)> rawAnswer;
     // Encrypt answers under this product key instead (a wrong key).
     std::vector<uint8_t> answerProductKey;
+    // Answer a handshake it cannot read with a refusal (else stay silent).
+    bool refuseUnreadableHandshake = true;
+
+    // The serial-number read.
+    bool answerMfsn = true;
+    uint8_t mfsn[8] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
+    uint8_t mfsnStatus = 0;  // the answer report's Reserved byte
+
+    // The OBU's information record (33 bytes: kind, fields 1 and 2, flags,
+    // field 6, fields 3 to 5, field 7), kept and answered when `keepsInformation`.
+    bool keepsInformation = false;
+    std::vector<uint8_t> record = std::vector<uint8_t>(33, 0);
+    std::vector<uint8_t> Record() const;
 
     // ---- Observations ----
     struct Seen {
@@ -55,6 +78,7 @@ public:
         std::vector<std::vector<uint8_t>> messages; // every message, decrypted
         int handshakes = 0;
         int commands = 0;
+        int mfsnReads = 0;
         uint8_t lastAppRandom[8] = {};
     };
     Seen Observed() const;
@@ -69,6 +93,8 @@ public:
 
 private:
     void OnMessage(const std::vector<uint8_t>& encrypted, SimReplyChannel& reply);
+    // The answer data of a command under the information model (lock held).
+    std::vector<uint8_t> ActOnInformation(const std::vector<uint8_t>& plain);
 
     uint8_t m_product[16];
     mutable std::mutex m_lock;

@@ -109,6 +109,8 @@ HidHandle SimHidPlatform::Open(const std::string& path)
     for (auto& slot : m_slots) {
         if (slot->device.path != path) continue;
         if (slot->device.openFails || slot->handle != kInvalidHidHandle) return kInvalidHidHandle;
+        if (slot->device.opensBeforeFailing == 0) return kInvalidHidHandle;
+        if (slot->device.opensBeforeFailing > 0) --slot->device.opensBeforeFailing;
         slot->handle = m_nextHandle++;
         return slot->handle;
     }

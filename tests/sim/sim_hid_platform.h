@@ -42,6 +42,9 @@ struct SimHidDevice {
     bool productReadable = true;
     std::string product;
     bool openFails = false;
+    // Opens that succeed before every further one fails (-1: no limit); an
+    // OBU that is counted but then cannot be opened has 1.
+    int opensBeforeFailing = -1;
     bool attributesFail = false;
     bool capsFail = false;
     bool numBuffersFail = false;

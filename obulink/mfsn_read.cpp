@@ -1,0 +1,111 @@
+#include "obulink/mfsn_read.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "obulink/secure_exchange.h"
+
+CDoGetMFSN::CDoGetMFSN(const CHidDeviceRecord& device) : m_Device(device)
+{
+}
+
+CDoGetMFSN::~CDoGetMFSN()
+{
+    m_bRun = false;
+    if (m_hThread.joinable()) m_hThread.join();
+}
+
+CString CDoGetMFSN::GetMFSN()
+{
+    m_Device.m_dwReadTimeout = kIoTimeoutMs;
+    m_Device.m_dwWriteTimeout = kIoTimeoutMs;
+    m_bDone = false;
+    m_bAnswerBroken = false;
+    m_bRun = true;
+    try {
+        m_hThread = std::thread([this] { ReceiveThread(); });
+    } catch (const std::exception&) {
+        m_bRun = false;
+        return "0";
+    }
+    try {
+        m_Trace.Label("================> Start : Get OBU MFSN <==================");
+        uint8_t request[MessageHead::kSize] = {};  // command 0x00, every field 0
+        for (const HidReport& report : FrameMessage(kObuReportLayout, request, sizeof request))
+            SendReport(report.data());
+        WaitForFlag(m_bDone, kWaitLimitMs, m_Services);
+    } catch (...) {
+        m_bRun = false;
+        m_hThread.join();
+        throw;
+    }
+    m_bRun = false;
+    m_hThread.join();
+
+    if (!m_bDone.load() || m_bAnswerBroken.load()) return "0";
+    if (m_ReservedStatus != 0) return CString(reinterpret_cast<const char*>(&m_ReservedStatus), 1);
+
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    for (size_t i = 0; i < kSerialSize; ++i) {
+        text += kHex[m_AnswerData[i] >> 4];
+        text += kHex[m_AnswerData[i] & 0x0F];
+    }
+    m_Trace.Bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    m_Trace.Labelled("[##################################################]", m_AnswerData, 16);
+    return CString(std::move(text));
+}
+
+void CDoGetMFSN::ReceiveThread()
+{
+    ReceiveLoop(
+        m_Device, m_bRun, m_bDone, true,
+        [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
+        [this] { BreakOff(); });
+}
+
+void CDoGetMFSN::BreakOff()
+{
+    if (m_bDone.load()) return;
+    m_bAnswerBroken = true;
+    m_bDone = true;
+}
+
+void CDoGetMFSN::SendReport(const uint8_t* report)
+{
+    m_Trace.Labelled("[암호화된 요청정보]", report, kObuReportLayout.reportLength);
+    const uint8_t result = m_Device.WriteReport(report, kObuReportLayout.reportLength);
+    char line[32];
+    std::snprintf(line, sizeof line, "Trans report [%02x]", result);
+    m_Trace.Data(line);
+}
+
+void CDoGetMFSN::OnReceive(const uint8_t* report, size_t bytesRead)
+{
+    if (m_bDone.load()) return;
+    if (bytesRead < HidReportLayout::kDataOffset || report[0] != kObuReportLayout.reportId) return;
+    const HidPacketHeader header = HidPacketHeader::ReadFrom(report);
+    if (header.dataType != HidPacketHeader::kFirstReport) return;
+    m_ReservedStatus = header.reserved;
+    switch (m_Answer.Add(header, report + HidReportLayout::kDataOffset, bytesRead - HidReportLayout::kDataOffset)) {
+    case AnswerAccumulator::Step::NeedMore: return;
+    case AnswerAccumulator::Step::Malformed: return BreakOff();
+    case AnswerAccumulator::Step::Complete: break;
+    }
+    OnCommandAnswer(m_Answer.Bytes(), m_Answer.Count());
+}
+
+void CDoGetMFSN::OnCommandAnswer(const uint8_t* bytes, size_t n)
+{
+    // An answer without its whole head carries no serial number.
+    if (n < MessageHead::kSize) return BreakOff();
+    std::memcpy(m_PlainBuf, bytes, n < 24 ? n : 24);
+    m_Trace.Label("[Return 되는 처리 결과 Get MFSN]");
+    m_Trace.HeadLines(m_PlainBuf);
+    std::memset(m_AnswerData, 0, sizeof m_AnswerData);
+    const size_t data = n - MessageHead::kSize;
+    std::memcpy(m_AnswerData, bytes + MessageHead::kSize, data < sizeof m_AnswerData ? data : sizeof m_AnswerData);
+    m_Trace.Labelled("[MFSN 요청-결과값->복호화]", m_PlainBuf, 64);
+    m_bDone = true;
+    m_Trace.Label("======> Finish Get MFSN <======");
+}

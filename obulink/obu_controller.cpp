@@ -1,0 +1,179 @@
+#include "obulink/obu_controller.h"
+
+#include <cstring>
+
+#include "obulink/exchange_trace.h"
+#include "obulink/mfsn_read.h"
+#include "obulink/obu_transactions.h"
+#include "obulink/scode.h"
+
+// The OBU controller of the agent: built before the application starts,
+// lives for the whole process; nothing is closed at exit.
+CObuSelfIssueCtrl g_ObuSelfIssueCtrl;
+
+namespace {
+
+const char kOpenTrace[] = "Wendra 단말기를 여는 중 입니다\nHID description[ Wendra-OBU ]\nReport ID : 0x01";
+
+// The write commands answer this for a text they cannot use.
+const char kRefusedText[] = "1";
+
+}  // namespace
+
+CObuSelfIssueCtrl::CObuSelfIssueCtrl()
+{
+    m_Device.m_dwReadTimeout = kHidInfinite;
+    m_Device.m_dwWriteTimeout = kHidInfinite;
+    m_Device.ResetState();
+}
+
+CObuSelfIssueCtrl::~CObuSelfIssueCtrl() = default;
+
+void CObuSelfIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSource* random)
+{
+    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    m_Services = services;
+    m_pRandom = random;
+}
+
+int CObuSelfIssueCtrl::ConnectOBU()
+{
+    const unsigned count = CHIDDevice::CountDevices();
+    if (count == 0) return kNoDevice;
+    return m_Device.OpenDevice(count - 1) == kHidDone ? kOpen : kOpenFailed;
+}
+
+CString CObuSelfIssueCtrl::OpenOBU()
+{
+    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    ExchangeTrace trace;
+    trace.Label(kOpenTrace);
+    if (m_Device.m_bOpened) m_Device.CloseHandleAndReset();
+    m_nDeviceState = ConnectOBU();
+    switch (m_nDeviceState) {
+    case kNoDevice:
+        trace.Label("단말기 연결 실패");
+        return "0";
+    case kOpenFailed: return "1";
+    default: break;
+    }
+    trace.Label("단말기 연결 성공");
+    return "2";
+}
+
+CString CObuSelfIssueCtrl::CloseOBU()
+{
+    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    m_nDeviceState = kNoDevice;
+    if (!m_Device.m_bOpened) return "1";
+    if (m_Device.CloseHandleAndReset()) {
+        ExchangeTrace().Label("단말기 연결 종료 성공");
+        return "2";
+    }
+    return "1";
+}
+
+CString CObuSelfIssueCtrl::SetProductKey(const CString& keyText)
+{
+    // Exactly 32 hexadecimal digits: a key that is mistyped would otherwise
+    // be taken, answer as set, and make every later transaction fail.
+    const std::string& text = keyText.str();
+    if (text.size() != kKeyTextLength) return kRefusedText;
+    uint8_t key[16];
+    for (size_t i = 0; i < 16; ++i) {
+        const int high = HexDigitValue(text[2 * i]);
+        const int low = HexDigitValue(text[2 * i + 1]);
+        if (high < 0 || low < 0) return kRefusedText;
+        key[i] = static_cast<uint8_t>(high * 16 + low);
+    }
+    {
+        std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+        std::memset(m_KeyArea, 0, sizeof m_KeyArea);
+        std::memcpy(m_ProductKey, key, sizeof key);
+    }
+    ExchangeTrace().Data("[**][**][**][**][**][**][**][**]");  // the key itself stays out of the trace
+    m_Services.clock->SleepMs(kKeySetPauseMs);
+    return "";
+}
+
+template <class Transaction, class Entry>
+CString CObuSelfIssueCtrl::RunTransaction(Transaction& transaction, Entry entry)
+{
+    switch (m_nDeviceState) {
+    case kNoDevice: return "0";
+    case kOpenFailed: return "1";
+    default: break;
+    }
+    transaction.SetServices(m_Services);
+    if constexpr (!std::is_same_v<Transaction, CDoGetMFSN>) {
+        if (m_pRandom) transaction.SetRandomSource(*m_pRandom);
+    }
+    return (transaction.*entry)();
+}
+
+CString CObuSelfIssueCtrl::GetMFSN()
+{
+    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    CDoGetMFSN transaction(m_Device);
+    return RunTransaction(transaction, &CDoGetMFSN::GetMFSN);
+}
+
+CString CObuSelfIssueCtrl::GetOBUInfo()
+{
+    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    CDoGetOBUinfo transaction(m_Device, m_ProductKey);
+    return RunTransaction(transaction, &CDoGetOBUinfo::GetOBUInfo);
+}
+
+CString CObuSelfIssueCtrl::ResetOBU()
+{
+    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    CDoResetOBU transaction(m_Device, m_ProductKey);
+    return RunTransaction(transaction, &CDoResetOBU::ResetOBU);
+}
+
+CString CObuSelfIssueCtrl::RunWrite(const CString& commandText, uint8_t command)
+{
+    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    // The text is cut before the state is looked at; one that does not fit
+    // its columns is refused whatever the state, and nothing is sent.
+    ObuInfoArea info;
+    uint8_t flags = 0;
+    if (!CutObuCommandText(commandText, command == 0x03, info, flags)) return kRefusedText;
+    switch (command) {
+    case 0x01: {
+        CDoActiveOBU transaction(m_Device, m_ProductKey, info);
+        return RunTransaction(transaction, &CDoActiveOBU::DoActiveOBU);
+    }
+    case 0x03: {
+        CDoChangeOBUinfo transaction(m_Device, m_ProductKey, info, flags);
+        return RunTransaction(transaction, &CDoChangeOBUinfo::ChangeOBUInfo);
+    }
+    default: {
+        CDoReactiveOBU transaction(m_Device, m_ProductKey, info);
+        return RunTransaction(transaction, &CDoReactiveOBU::DoReactiveOBU);
+    }
+    }
+}
+
+CString CObuSelfIssueCtrl::ActiveOBU(const CString& commandText)
+{
+    return RunWrite(commandText, 0x01);
+}
+
+CString CObuSelfIssueCtrl::ChangeOBUInfo(const CString& commandText)
+{
+    return RunWrite(commandText, 0x03);
+}
+
+CString CObuSelfIssueCtrl::ReactiveOBU(const CString& commandText)
+{
+    return RunWrite(commandText, 0x04);
+}
+
+CString CObuSelfIssueCtrl::CreateScode(const CString& commandText)
+{
+    CdoCreateScode scode;
+    scode.SetCommandText(commandText);
+    return scode.CreateScode();
+}

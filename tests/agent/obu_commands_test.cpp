@@ -1,0 +1,78 @@
+// The OBU commands (ids 31 to 40) through the command table: answer forms,
+// the devices they leave open or closed, and requests on several threads at
+// once taking turns on the one OBU.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "agent/commands/obu_issue_ctrl.h"
+#include "tests/agent/obu_command_fixture.h"
+
+using namespace obu_commands_test;
+
+namespace {
+
+CString Command(int id, const CString& param = "")
+{
+    COBUIssueCtrl ctrl;
+    CString result = "not run";
+    EXPECT_TRUE(ctrl.RunCommand(id, param, result)) << id;
+    return result;
+}
+
+}  // namespace
+
+TEST_F(ObuCommands, EveryIdAnswersInItsFormWithoutAnObu)
+{
+    EXPECT_EQ(Command(32, kProductText), "0:") << "the key is set all the same";
+    EXPECT_EQ(Command(31), "0:0");
+    EXPECT_EQ(Command(33), "0:0");
+    EXPECT_EQ(Command(34), "0:0");
+    ObuFields f;
+    EXPECT_EQ(Command(35, f.Text()), "0:0");
+    f.flags = "11111";
+    EXPECT_EQ(Command(36, f.Text()), "0:0");
+    EXPECT_EQ(Command(37, ObuFields().Text()), "0:0");
+    EXPECT_EQ(Command(38, "123456789ABCDEF0_KeyText-0123456!").GetLength(), 18u);
+    EXPECT_EQ(Command(39), "0");
+    EXPECT_EQ(Command(40), "1");
+
+    Attach();
+    EXPECT_EQ(Command(34), "2:0_0000000000000000_0000000000000000_0000000000_00000000_00000000_0_00")
+        << "the key set without an OBU is the one in use";
+}
+
+TEST_F(ObuCommands, EachCommandClosesTheObuExceptOpenAlone)
+{
+    Attach();
+    EXPECT_EQ(Command(32, kProductText), "2:");
+    EXPECT_FALSE(sim.IsOpen(0));
+    EXPECT_EQ(Command(39), "2");
+    EXPECT_TRUE(sim.IsOpen(0));
+    EXPECT_EQ(Command(33), "2:") << "the open step closes and reopens";
+    EXPECT_FALSE(sim.IsOpen(0));
+    EXPECT_EQ(Command(39), "2");
+    EXPECT_EQ(Command(40), "2");
+    EXPECT_EQ(Command(40), "1");
+}
+
+TEST_F(ObuCommands, RequestsOnSeveralThreadsTakeTurns)
+{
+    Attach();
+    ASSERT_EQ(Command(32, kProductText), "2:");
+    ObuFields f;
+    ASSERT_EQ(Command(35, f.Text()), "2:" + f.InformationText('1'));
+
+    const std::string expected = "2:" + f.InformationText('1');
+    std::vector<std::thread> threads;
+    // A close alone (id 40) never falls between another request's open and
+    // its operation, nor closes the OBU under it: it finds nothing open.
+    std::vector<CString> answers(12);
+    for (size_t i = 0; i < answers.size(); ++i)
+        threads.emplace_back([&, i] { answers[i] = Command(i % 2 ? 40 : 34); });
+    for (auto& t : threads) t.join();
+    for (size_t i = 0; i < answers.size(); ++i)
+        EXPECT_EQ(answers[i].str(), i % 2 ? "1" : expected) << i;
+    EXPECT_EQ(obu.Observed().commands, 1 + 6);
+}

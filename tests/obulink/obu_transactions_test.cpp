@@ -1,0 +1,369 @@
+// The OBU transactions and the OBU controller against the OBU simulator:
+// the exact messages the OBU receives, the answers and their texts, the trace
+// lines of each transaction, the serial-number read, the product key and the
+// device states. Waits run on a scaled clock.
+#include "obulink/obu_controller.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "obulink/mfsn_read.h"
+#include "obulink/obu_transactions.h"
+#include "tests/obulink/test_transaction.h"
+#include "tests/sim/obu_command_text.h"
+#include "tests/sim/obu_simulator.h"
+#include "tests/sim/scaled_clock.h"
+#include "tests/sim/sim_hid_platform.h"
+
+namespace {
+
+const uint8_t kProduct[16] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                              0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+const char kProductText[] = "00112233445566778899aAbBcCdDeEfF";
+const uint8_t kHandshakeRandom[8] = {0x01, 0x12, 0x23, 0x34, 0x45, 0x56, 0x67, 0x78};
+const uint8_t kCommandRandom[8] = {0x90, 0x81, 0x72, 0x63, 0x54, 0x45, 0x36, 0xFE};
+
+class FastPump : public MessagePump {
+public:
+    void DispatchPending(uint32_t) override { corvane::SleepMs(1); }
+};
+
+int IndexOf(const std::vector<std::string>& lines, const std::string& text)
+{
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i] == text) return static_cast<int>(i);
+    return -1;
+}
+
+class ObuWithSimulator : public ::testing::Test {
+protected:
+    static constexpr double kScale = 50;
+
+    void SetUp() override
+    {
+        obu.keepsInformation = true;
+        sim.AddDevice("Wendra-OBU").peer = &obu;
+        ctrl.SetServices({&clock, &pump}, &random);
+        ASSERT_EQ(ctrl.SetProductKey(kProductText), "");
+    }
+    void TearDown() override { ctrl.CloseOBU(); }
+
+    // The messages the OBU received, decrypted, after the handshakes.
+    std::vector<std::vector<uint8_t>> Commands() const
+    {
+        std::vector<std::vector<uint8_t>> out;
+        for (const auto& m : obu.Observed().messages)
+            if (!m.empty() && m[0] != 0x10 && !(m.size() == 16 && m == std::vector<uint8_t>(16, 0))) out.push_back(m);
+        return out;
+    }
+
+    SimHidPlatform sim{kScale};
+    ScopedHidPlatform active{sim};
+    ScaledClock clock{kScale};
+    FastPump pump;
+    FixedRandom random{{kHandshakeRandom, kCommandRandom}};
+    ObuSimulator obu{kProduct};
+    CObuSelfIssueCtrl ctrl;
+    RecordingTraceSink traces;
+    ScopedTraceSink traceScope{traces};
+};
+
+}  // namespace
+
+TEST_F(ObuWithSimulator, ActivationSendsTheRecordAndAnswersTheInformationText)
+{
+    ObuFields f;
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    EXPECT_EQ(ctrl.ActiveOBU(f.Text()), f.InformationText('1'));
+
+    const auto commands = Commands();
+    ASSERT_EQ(commands.size(), 1u);
+    std::vector<uint8_t> expected(80, 0);
+    expected[0] = 0x01;
+    std::copy(kCommandRandom, kCommandRandom + 8, expected.begin() + 8);
+    const auto record = f.Record(0x01, 0xF8);
+    std::copy(record.begin(), record.end(), expected.begin() + 16);
+    EXPECT_EQ(commands[0], expected);
+
+    // Handshake report, then the command in two reports: 55 + 25 bytes.
+    const auto written = sim.Written(0);
+    ASSERT_EQ(written.size(), 3u);
+    EXPECT_EQ(std::vector<uint8_t>(written[1].begin(), written[1].begin() + 9),
+              (std::vector<uint8_t>{0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x50, 0x37, 0x00}));
+    EXPECT_EQ(std::vector<uint8_t>(written[2].begin(), written[2].begin() + 9),
+              (std::vector<uint8_t>{0x01, 0x02, 0x00, 0x01, 0x00, 0x00, 0x50, 0x19, 0x00}));
+    for (size_t i = 9 + 25; i < 64; ++i) EXPECT_EQ(written[2][i], 0) << i;
+}
+
+TEST_F(ObuWithSimulator, ReactivationAndChangeDifferInKindAndFlags)
+{
+    ObuFields f;
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    EXPECT_EQ(ctrl.ReactiveOBU(f.Text()), f.InformationText('4'));
+    ObuFields changed;
+    changed.field1 = "9999999999999999";
+    changed.field2 = "8888888888888888";
+    changed.field3 = "7777777777";
+    changed.flags = "10101";
+    EXPECT_EQ(ctrl.ChangeOBUInfo(changed.Text()).str().substr(0, 35), "3_9999999999999999_6543210987654321")
+        << "fields 1 and 3 changed, field 2 kept";
+
+    const auto commands = Commands();
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(commands[0][0], 0x04);
+    EXPECT_EQ(commands[0][16], 0x04);
+    EXPECT_EQ(commands[0][33], 0xF8);
+    EXPECT_EQ(commands[1][0], 0x03);
+    EXPECT_EQ(commands[1][16], 0x03);
+    EXPECT_EQ(commands[1][33], 0xA8);
+    for (size_t i = 49; i < 80; ++i) EXPECT_EQ(commands[1][i], 0) << i;
+}
+
+TEST_F(ObuWithSimulator, InformationReadAndReset)
+{
+    ObuFields f;
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    ASSERT_EQ(ctrl.ActiveOBU(f.Text()), f.InformationText('1'));
+    EXPECT_EQ(ctrl.GetOBUInfo(), f.InformationText('1'));
+    EXPECT_EQ(ctrl.ResetOBU(), "");
+    EXPECT_EQ(ctrl.GetOBUInfo(), "0_0000000000000000_0000000000000000_0000000000_00000000_00000000_0_00");
+
+    const auto commands = Commands();
+    ASSERT_EQ(commands.size(), 4u);
+    for (size_t c : {1u, 2u}) {
+        ASSERT_EQ(commands[c].size(), 16u);
+        EXPECT_EQ(commands[c][0], c == 1 ? 0x05 : 0x02);
+        for (size_t i = 1; i < 8; ++i) EXPECT_EQ(commands[c][i], 0);
+    }
+    // One report for a 16-byte command: DataLength 16, Length 16, zeros after.
+    const auto written = sim.Written(0);
+    const SimReport& query = written[4];  // handshake+2 for the activation, then handshake, query
+    EXPECT_EQ(std::vector<uint8_t>(query.begin(), query.begin() + 9),
+              (std::vector<uint8_t>{0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x10, 0x10, 0x00}));
+    for (size_t i = 25; i < 64; ++i) EXPECT_EQ(query[i], 0) << i;
+}
+
+TEST_F(ObuWithSimulator, StatusClasses)
+{
+    ObuFields f;
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    struct { uint8_t status; const char* text; } cases[] = {{0x02, "2"}, {0x03, "2"}, {0x01, "1"}, {0x80, "1"}};
+    for (const auto& c : cases) {
+        obu.status = c.status;
+        EXPECT_EQ(ctrl.ActiveOBU(f.Text()), c.text) << int(c.status);
+        EXPECT_EQ(ctrl.GetOBUInfo(), c.text) << int(c.status);
+        EXPECT_EQ(ctrl.ResetOBU(), c.text) << int(c.status);
+    }
+    obu.status = 0;
+    obu.status2 = 0x55;  // only the status byte counts
+    EXPECT_EQ(ctrl.ResetOBU(), "");
+    obu.answerCommand = false;
+    EXPECT_EQ(ctrl.GetOBUInfo(), "0");
+}
+
+TEST_F(ObuWithSimulator, WrongProductKeyIsRefusedAtTheHandshake)
+{
+    ASSERT_EQ(ctrl.SetProductKey("0F112233445566778899AABBCCDDEEFF"), "");
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    ObuFields f;
+    EXPECT_EQ(ctrl.ActiveOBU(f.Text()), "2");
+    EXPECT_EQ(ctrl.GetOBUInfo(), "2");
+    EXPECT_EQ(obu.Observed().commands, 0);
+    EXPECT_EQ(sim.Written(0).size(), 2u) << "one handshake request each, nothing else";
+}
+
+TEST_F(ObuWithSimulator, ProductKeyTexts)
+{
+    // Upper and lower case spell the same key: the OBU answers both.
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    EXPECT_EQ(ctrl.ResetOBU(), "");
+    ASSERT_EQ(ctrl.SetProductKey("00112233445566778899AABBCCDDEEFF"), "");
+    EXPECT_EQ(ctrl.ResetOBU(), "");
+
+    // Anything but exactly 32 hexadecimal digits is refused, the key in use stays.
+    for (const char* bad : {"0011223344556677889AABBCCDDEEFF", "00112233445566778899AABBCCDDEEFF0",
+                            "0011223344556677889GAABBCCDDEEFF", "", "00112233445566778899AABBCCDDEEF "}) {
+        EXPECT_EQ(ctrl.SetProductKey(bad), "1") << bad;
+        EXPECT_EQ(ctrl.ResetOBU(), "") << "the OBU still accepts the key set before " << bad;
+    }
+}
+
+TEST_F(ObuWithSimulator, MalformedWriteTextsSendNothing)
+{
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    ObuFields f;
+    std::string lowerHexInADigitField = f.Text();
+    lowerHexInADigitField[3] = 'a';
+    ObuFields badFlags;
+    badFlags.flags = "101";
+    for (const std::string& text : {f.Text().substr(0, 66), std::string(), lowerHexInADigitField}) {
+        EXPECT_EQ(ctrl.ActiveOBU(text), "1") << text;
+        EXPECT_EQ(ctrl.ReactiveOBU(text), "1") << text;
+    }
+    EXPECT_EQ(ctrl.ChangeOBUInfo(f.Text()), "1") << "no flags";
+    EXPECT_EQ(ctrl.ChangeOBUInfo(badFlags.Text()), "1");
+    EXPECT_TRUE(sim.Written(0).empty());
+}
+
+TEST_F(ObuWithSimulator, DeviceStates)
+{
+    ObuFields f;
+    // Open twice: the second closes the first handle and opens again.
+    EXPECT_EQ(ctrl.OpenOBU(), "2");
+    EXPECT_EQ(ctrl.OpenOBU(), "2");
+    EXPECT_EQ(sim.OpenHandles(), 1);
+    EXPECT_EQ(ctrl.CloseOBU(), "2");
+    EXPECT_EQ(ctrl.CloseOBU(), "1");
+    EXPECT_EQ(ctrl.DeviceState(), 0);
+
+    // Not open: every transaction answers "0" without touching the device.
+    EXPECT_EQ(ctrl.GetMFSN(), "0");
+    EXPECT_EQ(ctrl.GetOBUInfo(), "0");
+    EXPECT_EQ(ctrl.ResetOBU(), "0");
+    EXPECT_EQ(ctrl.ActiveOBU(f.Text()), "0");
+    EXPECT_TRUE(sim.Written(0).empty());
+    // The S-code needs no OBU.
+    EXPECT_EQ(ctrl.CreateScode("123456789ABCDEF0_KeyText-0123456!").GetLength(), 16u);
+}
+
+TEST(ObuController, NoObuFoundOrNotOpenable)
+{
+    SimHidPlatform sim;
+    ScopedHidPlatform active{sim};
+    CObuSelfIssueCtrl ctrl;
+    RecordingTraceSink traces;
+    ScopedTraceSink scope(traces);
+    EXPECT_EQ(ctrl.OpenOBU(), "0");
+    EXPECT_GE(IndexOf(traces.Lines(), "[APP] 단말기 연결 실패"), 0);
+    EXPECT_EQ(ctrl.GetOBUInfo(), "0");
+
+    sim.AddDevice("Other device");
+    SimHidDevice& obu = sim.AddDevice("Wendra-OBU v2");
+    obu.opensBeforeFailing = 1;  // counted, then cannot be opened
+    EXPECT_EQ(ctrl.OpenOBU(), "1");
+    EXPECT_EQ(ctrl.GetOBUInfo(), "1");
+    EXPECT_EQ(ctrl.GetMFSN(), "1");
+    EXPECT_TRUE(sim.Written(1).empty());
+    EXPECT_EQ(ctrl.CloseOBU(), "1");
+}
+
+TEST(ObuController, TheLastOfTwoObusIsOpened)
+{
+    SimHidPlatform sim;
+    ScopedHidPlatform active{sim};
+    sim.AddDevice("Wendra-OBU A");
+    sim.AddDevice("Wendra-OBU B");
+    CObuSelfIssueCtrl ctrl;
+    EXPECT_EQ(ctrl.OpenOBU(), "2");
+    EXPECT_FALSE(sim.IsOpen(0));
+    EXPECT_TRUE(sim.IsOpen(1));
+    EXPECT_EQ(ctrl.CloseOBU(), "2");
+    EXPECT_FALSE(sim.IsOpen(1));
+}
+
+TEST_F(ObuWithSimulator, SerialNumberRead)
+{
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    EXPECT_EQ(ctrl.GetMFSN(), "123456789ABCDEF0");
+    const auto written = sim.Written(0);
+    ASSERT_EQ(written.size(), 1u);
+    SimReport request(64, 0);
+    request[0] = 0x01;
+    request[1] = 0x01;
+    request[6] = 0x10;
+    request[7] = 0x10;
+    EXPECT_EQ(written[0], request);
+
+    obu.mfsnStatus = 0x31;
+    EXPECT_EQ(ctrl.GetMFSN(), "1");
+    obu.mfsnStatus = 0x05;
+    EXPECT_EQ(ctrl.GetMFSN(), "\x05");
+    obu.mfsnStatus = 0;
+    obu.answerMfsn = false;
+    const uint64_t start = clock.NowMs();
+    EXPECT_EQ(ctrl.GetMFSN(), "0");
+    EXPECT_GE(clock.NowMs() - start, 5000u);
+    EXPECT_EQ(obu.Observed().commands, 0);
+}
+
+TEST_F(ObuWithSimulator, SerialNumberAnswersThatAreShortLongOrForeign)
+{
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    obu.answerMfsn = false;
+    auto report = [](uint8_t type, uint32_t total, uint8_t length) {
+        SimReport r(64, 0);
+        r[0] = 0x01; r[1] = type; r[4] = uint8_t(total >> 16); r[5] = uint8_t(total >> 8); r[6] = uint8_t(total);
+        r[7] = length;
+        for (size_t i = 9; i < 64; ++i) r[i] = static_cast<uint8_t>(0x10 + i - 9);
+        return r;
+    };
+    struct Case {
+        const char* what;
+        std::vector<SimReport> answer;
+        const char* text;
+        bool atOnce;
+    } cases[] = {
+        {"16 to 23 bytes: the missing serial bytes are 0", {report(1, 20, 20)}, "2021222300000000", true},
+        {"shorter than the head", {report(1, 8, 8)}, "0", true},
+        {"longer than the receive buffer", {report(1, 5000, 55)}, "0", true},
+        {"a Length past the report", {report(1, 60, 60)}, "0", true},
+        {"Data Type 2 only", {report(2, 24, 24)}, "0", false},
+        {"another report id", {[&] { SimReport r = report(1, 24, 24); r[0] = 0x02; return r; }()}, "0", false},
+    };
+    for (const auto& c : cases) {
+        for (const auto& r : c.answer) sim.QueueInput(0, r, 100);
+        const uint64_t start = clock.NowMs();
+        EXPECT_EQ(ctrl.GetMFSN(), c.text) << c.what;
+        EXPECT_EQ(clock.NowMs() - start < 5000u, c.atOnce) << c.what;
+        ASSERT_EQ(ctrl.OpenOBU(), "2");
+    }
+}
+
+TEST_F(ObuWithSimulator, TracesOfEachTransaction)
+{
+    ObuFields f;
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    struct Case {
+        const char* name;
+        std::function<CString()> run;
+        const char* banner;
+        bool productNum, reportTrace, handshakeExtra;
+        const char* answerLabel;
+    } cases[] = {
+        {"activation", [&] { return ctrl.ActiveOBU(f.Text()); },
+         "[APP] ================> Start : Do Active OBU  <==================", true, false, false,
+         "[APP] [OBU 발급 요청-결과값->복호화]"},
+        {"re-activation", [&] { return ctrl.ReactiveOBU(f.Text()); },
+         "[APP] ================> Start : Do ReActive OBU  <==================", true, true, false,
+         "[APP] [OBU 발급 요청-결과값->복호화]"},
+        {"change", [&] { ObuFields c; c.flags = "11111"; return ctrl.ChangeOBUInfo(c.Text()); },
+         "[APP] ================> Start : Change OBU Info <==================", false, true, false,
+         "[APP] [OBU 정보 요청-결과값->복호화]"},
+        {"read", [&] { return ctrl.GetOBUInfo(); },
+         "[APP] ================> Start : Get OBU Info <==================", true, true, true,
+         "[APP] [OBU 정보 요청-결과값->복호화]"},
+        {"reset", [&] { return ctrl.ResetOBU(); },
+         "[APP] ================> Start : Reset OBU <==================", true, true, false,
+         "[APP] [OBU 정보 요청-결과값->복호화]"},
+    };
+    for (const auto& c : cases) {
+        RecordingTraceSink sink;
+        ScopedTraceSink scope(sink);
+        c.run();
+        const auto lines = sink.Lines();
+        EXPECT_GE(IndexOf(lines, c.banner), 0) << c.name;
+        EXPECT_EQ(IndexOf(lines, "[APP] [m_ProductNum]") >= 0, c.productNum) << c.name;
+        EXPECT_EQ(IndexOf(lines, "[APP] [암호화된 요청정보]") >= 0, c.reportTrace) << c.name;
+        EXPECT_EQ(IndexOf(lines, "[APP] [Randomkey 요청 받은 값]") >= 0, c.handshakeExtra) << c.name;
+        EXPECT_GE(IndexOf(lines, c.answerLabel), 0) << c.name;
+        for (const auto& line : lines) {
+            EXPECT_EQ(line.find("[00][11][22][33]"), std::string::npos) << c.name << ": key in " << line;
+            EXPECT_TRUE(line.empty() || line.back() != '\n') << "no line ends with a line feed";
+        }
+    }
+}

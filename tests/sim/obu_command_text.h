@@ -1,0 +1,62 @@
+// The page's command text of the OBU write commands, built from named fields
+// (the way the issuing page lays them out), and what the OBU should receive
+// and answer for them. Written from the field tables, not from obulink.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ObuFields {
+    std::string field1 = "1234567890123456";  // 16 digits
+    std::string field2 = "6543210987654321";  // 16 digits
+    std::string field3 = "0123456789";        // 10 digits
+    std::string field4 = "20261208";          // 8 digits
+    std::string field5 = "20311207";          // 8 digits
+    std::string field6 = "7";                 // 1 digit
+    std::string field7 = "3F";                // 2 hexadecimal digits
+    std::string flags;                        // 5 characters, information change only
+
+    // Fields with "_" between them (any separator is allowed).
+    std::string Text(char separator = '_') const
+    {
+        std::string t = field1 + separator + field2 + separator + field3 + separator + field4 + separator + field5 +
+                        separator + field6 + separator + field7;
+        if (!flags.empty()) t += separator + flags;
+        return t;
+    }
+
+    // The 33-byte record the OBU receives: kind, field 1, field 2 (packed
+    // decimal), flags, field 6, fields 3 to 5 (packed), field 7 as one byte.
+    std::vector<uint8_t> Record(uint8_t kind, uint8_t flagByte) const
+    {
+        std::vector<uint8_t> r;
+        r.push_back(kind);
+        Pack(field1, r);
+        Pack(field2, r);
+        r.push_back(flagByte);
+        r.push_back(static_cast<uint8_t>(field6[0] - '0'));
+        Pack(field3, r);
+        Pack(field4, r);
+        Pack(field5, r);
+        r.push_back(static_cast<uint8_t>(std::stoi(field7, nullptr, 16)));
+        return r;
+    }
+
+    // The information text the OBU's answer of that record gives.
+    std::string InformationText(char kindDigit) const
+    {
+        std::string upper7 = field7;
+        for (char& c : upper7)
+            if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+        return std::string(1, kindDigit) + "_" + field1 + "_" + field2 + "_" + field3 + "_" + field4 + "_" + field5 +
+               "_" + field6 + "_" + upper7;
+    }
+
+private:
+    static void Pack(const std::string& digits, std::vector<uint8_t>& out)
+    {
+        for (size_t i = 0; i + 1 < digits.size(); i += 2)
+            out.push_back(static_cast<uint8_t>(((digits[i] - '0') << 4) | (digits[i + 1] - '0')));
+    }
+};

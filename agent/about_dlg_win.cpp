@@ -44,6 +44,16 @@ CORVANE_COMMAND_MAP(CAboutDlg, CDialogEx,
     Command(IDC_OBU_UPDATE, &CAboutDlg::OnUpdateTerminalInfo),
     Command(IDC_OBU_REISSUE, &CAboutDlg::OnReIssueTerminal),
     Command(IDC_OBU_SET_NUMBER, &CAboutDlg::OnSetManufactureNumber),
+    Command(IDC_BIU_CONNECT, &CAboutDlg::OnConnectBIU),
+    Command(IDC_BIU_CLOSE, &CAboutDlg::OnCloseBIU),
+    Command(IDC_BIU_STATE, &CAboutDlg::OnGetBIUState),
+    Command(IDC_BIU_INITIATE, &CAboutDlg::OnInitiateBIU),
+    Command(IDC_BIU_INFO, &CAboutDlg::OnGetBIUInfo),
+    Command(IDC_BIU_USER_INFO, &CAboutDlg::OnGetBIUUserInfo),
+    Command(IDC_BIU_REGIST_FINGER, &CAboutDlg::OnRegistFingerprint),
+    Command(IDC_BIU_VERIFY, &CAboutDlg::OnVerifyFingerprint),
+    Command(IDC_BIU_DELETE_FINGER, &CAboutDlg::OnDeleteFingerprint),
+    Command(IDC_BIU_DELETE_USER, &CAboutDlg::OnDeleteBIUUser),
     Command(IDC_SERVER_CONNECT, &CAboutDlg::OnServerConnect),
     Command(IDC_CHECK_OBU_DATA, &CAboutDlg::OnNothing),
     Command(IDC_SETTING_CARD, &CAboutDlg::OnNothing),
@@ -101,6 +111,20 @@ void CAboutDlg::OnSetManufactureNumber()
 {
     ShowResult(g_OBUIssueCtrl.SetManufactureNumber(kFirstManufactureNumber, kSecondManufactureNumber));
 }
+
+// ------------------------------------------------------------ biometric unit
+// "1" is no product key: the connect command refuses it and the unit stays as
+// it was; for the fingerprint and user commands it is user number 1.
+void CAboutDlg::OnConnectBIU() { ShowResult(g_OBUIssueCtrl.ConnectBIU(kOneText)); }
+void CAboutDlg::OnCloseBIU() { ShowResult(g_OBUIssueCtrl.CloseBIU()); }
+void CAboutDlg::OnGetBIUState() { ShowResult(g_OBUIssueCtrl.GetBIUState()); }
+void CAboutDlg::OnInitiateBIU() { ShowResult(g_OBUIssueCtrl.InitiateBIU()); }
+void CAboutDlg::OnGetBIUInfo() { ShowResult(g_OBUIssueCtrl.GetBIUInfo()); }
+void CAboutDlg::OnGetBIUUserInfo() { ShowResult(g_OBUIssueCtrl.GetBIUUserInfo()); }
+void CAboutDlg::OnRegistFingerprint() { ShowResult(g_OBUIssueCtrl.RegistFingerprint(kOneText)); }
+void CAboutDlg::OnVerifyFingerprint() { ShowResult(g_OBUIssueCtrl.VerifyFingerprint(kOneText)); }
+void CAboutDlg::OnDeleteFingerprint() { ShowResult(g_OBUIssueCtrl.DeleteFingerprint(kOneText)); }
+void CAboutDlg::OnDeleteBIUUser() { ShowResult(g_OBUIssueCtrl.DeleteBIUUser(kOneText)); }
 
 // ---------------------------------------------------------------------- other
 void CAboutDlg::OnServerConnect()

@@ -46,6 +46,17 @@ protected:
     void OnUpdateTerminalInfo();
     void OnReIssueTerminal();
     void OnSetManufactureNumber();
+    // Biometric unit
+    void OnConnectBIU();
+    void OnCloseBIU();
+    void OnGetBIUState();
+    void OnInitiateBIU();
+    void OnGetBIUInfo();
+    void OnGetBIUUserInfo();
+    void OnRegistFingerprint();
+    void OnVerifyFingerprint();
+    void OnDeleteFingerprint();
+    void OnDeleteBIUUser();
     // Connection check, buttons that do nothing, the agent's end
     void OnServerConnect();
     void OnNothing();

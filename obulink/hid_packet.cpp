@@ -1,5 +1,6 @@
 #include "obulink/hid_packet.h"
 
+#include <algorithm>
 #include <cstring>
 
 void HidPacketHeader::WriteTo(uint8_t* report) const
@@ -68,16 +69,16 @@ std::vector<HidReport> FrameMessage(const HidReportLayout& layout, const uint8_t
 AnswerAccumulator::Step AnswerAccumulator::Add(const HidPacketHeader& header, const uint8_t* data,
                                                size_t available)
 {
-    if (header.length > available || header.dataLength > kCapacity) return Step::Malformed;
+    if (header.length > available || header.dataLength > Capacity()) return Step::Malformed;
     if (header.packetIndex == 0) Clear();
-    if (m_nRecvLen + header.length > kCapacity) return Step::Malformed;
-    std::memcpy(m_RecvBuf + m_nRecvLen, data, header.length);
+    if (m_nRecvLen + header.length > Capacity()) return Step::Malformed;
+    std::memcpy(m_RecvBuf.data() + m_nRecvLen, data, header.length);
     m_nRecvLen += header.length;
     return m_nRecvLen < header.dataLength ? Step::NeedMore : Step::Complete;
 }
 
 void AnswerAccumulator::Clear()
 {
-    std::memset(m_RecvBuf, 0, sizeof m_RecvBuf);
+    std::fill(m_RecvBuf.begin(), m_RecvBuf.end(), 0);
     m_nRecvLen = 0;
 }

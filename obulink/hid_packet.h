@@ -76,16 +76,21 @@ class AnswerAccumulator {
 public:
     static constexpr size_t kCapacity = 1024;
 
+    // `capacity`: the longest answer taken (the fingerprint screens gather
+    // scanned images of up to 90000 bytes).
+    explicit AnswerAccumulator(size_t capacity = kCapacity) : m_RecvBuf(capacity, 0) {}
+
     enum class Step { NeedMore, Complete, Malformed };
 
     // `data` holds `available` bytes of the report after its header.
     Step Add(const HidPacketHeader& header, const uint8_t* data, size_t available);
     void Clear();
 
-    const uint8_t* Bytes() const { return m_RecvBuf; }
+    const uint8_t* Bytes() const { return m_RecvBuf.data(); }
     size_t Count() const { return m_nRecvLen; }
+    size_t Capacity() const { return m_RecvBuf.size(); }
 
 private:
-    uint8_t m_RecvBuf[kCapacity] = {};
+    std::vector<uint8_t> m_RecvBuf;
     size_t m_nRecvLen = 0;
 };

@@ -193,6 +193,7 @@ void CSecureExchange::OnReceive(const uint8_t* report, size_t bytesRead)
     }
 
     if (m_Profile.answerFraming == AnswerFraming::SingleReport) {
+        if (header.length == 0 && m_Profile.skipEmptySingleReport) return;
         if (header.length > available) return BreakOff();
         CommandReceiveKey(m_RecvKey, m_ProductNum, m_AppRandom, m_DeviceRandom);
         OnCommandAnswer(m_RecvKey, data, header.length);

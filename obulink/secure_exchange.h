@@ -73,6 +73,9 @@ struct ExchangeProfile {
     AnswerFraming answerFraming;
     bool stopReadingWhenDone;        // the receive thread ends once the answer is handled
     const char* traceLineEnd;        // "" or "\n"
+    // Single-report answers: a report of Length 0 is passed over (the reader
+    // waits for the next) instead of ending the exchange as a broken answer.
+    bool skipEmptySingleReport = false;
 };
 
 inline constexpr ExchangeProfile kObuExchangeProfile = {

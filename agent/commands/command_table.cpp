@@ -8,7 +8,7 @@ const CommandGroup* COBUIssueCtrl::Groups(size_t& count)
     static const CommandGroup kGroups[] = {
         CardCommands(),  // card commands: ids 11 to 29, 50 to 52
         ObuCommands(),  // OBU commands: ids 31 to 40
-        {nullptr, 0},  // biometric commands: ids 61 to 71
+        BiometricCommands(),  // biometric commands: ids 61 to 71
     };
     count = sizeof kGroups / sizeof kGroups[0];
     return kGroups;

@@ -4,6 +4,7 @@
 #include "agent/card/tarnlink_exports_win.h"
 #include "agent/commands/obu_issue_ctrl.h"
 #include "agent/commands/receipt_gdi_win.h"
+#include "biometric/fingerprint_screens_win.h"
 
 void InstallDeviceLinks(COBUIssueCtrl& ctrl)
 {
@@ -14,4 +15,7 @@ void InstallDeviceLinks(COBUIssueCtrl& ctrl)
     static auto* printDialog = new CPrintDialogWin;
     ctrl.CardAccess().UseLinks(readerLibrary, cardReader);
     ctrl.UseReceiptPrinter(printDialog);
+    // The biometric commands' fingerprint screens.
+    static auto* fingerprintScreens = new CWindowsFingerprintScreens;
+    g_BIUIssueCtrl.UseScreens(fingerprintScreens);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 
 #include "agent/card/pcsc.h"
@@ -68,6 +69,25 @@ public:
     // The rows of ids 31 to 40.
     static CommandGroup ObuCommands();
     // ---- end of the OBU commands ----
+
+    // ---- Biometric commands, ids 61 to 71 (biometric_commands.cpp) ----
+    // Each makes one call of g_BIUIssueCtrl (id 61 two) and answers its text
+    // alone; ids 64 to 71 wait 200 ms after the operation.
+    CString ConnectBIU(const CString& keyText);        // 61
+    CString CloseBIU();                                // 62
+    CString GetBIUState();                             // 63
+    CString InitiateBIU();                             // 64
+    CString GetBIUInfo();                              // 65
+    CString GetBIUUserInfo();                          // 66
+    CString RegistFingerprint(const CString& param);   // 67
+    CString VerifyFingerprint(const CString& param);   // 68
+    CString DeleteFingerprint(const CString& param);   // 69
+    CString DeleteBIUUser(const CString& param);       // 70
+    CString RegistReductionInfo(const CString& param); // 71
+    // The rows of ids 61 to 71.
+    static CommandGroup BiometricCommands();
+    static constexpr uint32_t kBiometricPauseMs = 200;
+    // ---- end of the biometric commands ----
 
     // The groups of the table, in the order they are searched.
     static const CommandGroup* Groups(size_t& count);

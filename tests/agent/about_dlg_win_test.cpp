@@ -322,6 +322,23 @@ TEST_F(PanelButtons, ManufactureNumberShowsNineAndSpareButtonsNothing)
     EXPECT_TRUE(IsWindow(panel)) << "nothing ends the panel but its OK button";
 }
 
+TEST_F(PanelButtons, BiometricButtonsWithNoUnitShowWhatTheWebCommandsAnswer)
+{
+    const struct {
+        int button;
+        int id;
+        const char* param;
+    } kButtonsAndIds[] = {
+        {1061, 61, "1"}, {1065, 63, ""}, {1063, 65, ""}, {1066, 66, ""}, {1068, 69, "1"}, {1069, 70, "1"},
+        {1062, 62, ""},
+    };
+    for (const auto& row : kButtonsAndIds) {
+        recorded.Clear();
+        Press(panel, row.button);
+        ASSERT_EQ(recorded.Texts(), std::vector<std::string>{WebAnswer(row.id, row.param)}) << row.button;
+    }
+}
+
 // The OBU buttons with the simulated OBU attached behind the HID seam.
 class PanelObuButtons : public obu_commands_test::ObuCommands {
 protected:

@@ -6,7 +6,13 @@
 #include "obulink/session_key.h"
 #include "tests/sim/reference_aes.h"
 
-ObuSimulator::ObuSimulator(const uint8_t productKey[16])
+namespace {
+
+constexpr SimReportShape kShape = {0x01, 64};
+
+}  // namespace
+
+ObuSimulator::ObuSimulator(const uint8_t productKey[16]) : m_gatherer(kShape)
 {
     std::memcpy(m_product, productKey, 16);
 }
@@ -42,25 +48,7 @@ std::vector<uint8_t> ObuSimulator::DeviceKey(const uint8_t product[16], const ui
 
 std::vector<SimReport> ObuSimulator::Frame(const std::vector<uint8_t>& message, std::vector<size_t> chunks)
 {
-    if (chunks.empty())
-        for (size_t left = message.size(); left; left -= std::min<size_t>(left, 55))
-            chunks.push_back(std::min<size_t>(left, 55));
-    std::vector<SimReport> reports;
-    size_t at = 0;
-    for (size_t i = 0; i < chunks.size(); ++i) {
-        SimReport r(64, 0);
-        r[0] = 0x01;
-        r[1] = i == 0 ? 1 : 2;
-        r[2] = static_cast<uint8_t>(i >> 8);
-        r[3] = static_cast<uint8_t>(i);
-        r[4] = static_cast<uint8_t>(message.size() >> 16);
-        r[5] = static_cast<uint8_t>(message.size() >> 8);
-        r[6] = static_cast<uint8_t>(message.size());
-        r[7] = static_cast<uint8_t>(chunks[i]);
-        for (size_t k = 0; k < chunks[i] && at < message.size() && 9 + k < r.size(); ++k) r[9 + k] = message[at++];
-        reports.push_back(r);
-    }
-    return reports;
+    return SimFrameMessage(kShape, message, std::move(chunks));
 }
 
 void ObuSimulator::OnOutputReport(const SimReport& report, SimReplyChannel& reply)
@@ -69,18 +57,7 @@ void ObuSimulator::OnOutputReport(const SimReport& report, SimReplyChannel& repl
     {
         std::lock_guard<std::mutex> hold(m_lock);
         m_seen.reports.push_back(report);
-        if (report.size() < 9 || report[0] != 0x01) return;
-        const size_t index = (report[2] << 8) | report[3];
-        const size_t total = (size_t(report[4]) << 16) | (size_t(report[5]) << 8) | report[6];
-        const size_t length = report[7];
-        if (index == 0) {
-            m_gathering.clear();
-            m_expected = total;
-        }
-        for (size_t k = 0; k < length && 9 + k < report.size(); ++k) m_gathering.push_back(report[9 + k]);
-        if (m_gathering.size() < m_expected) return;
-        complete = m_gathering;
-        m_gathering.clear();
+        if (!m_gatherer.Add(report, complete)) return;
     }
     OnMessage(complete, reply);
 }

@@ -32,6 +32,7 @@
 #include <mutex>
 #include <vector>
 
+#include "tests/sim/sim_framing.h"
 #include "tests/sim/sim_hid_platform.h"
 
 class ObuSimulator : public SimDevicePeer {
@@ -99,7 +100,6 @@ private:
     uint8_t m_product[16];
     mutable std::mutex m_lock;
     Seen m_seen;
-    std::vector<uint8_t> m_gathering;
-    size_t m_expected = 0;
+    SimMessageGatherer m_gatherer;
     bool m_handshakeDone = false;
 };

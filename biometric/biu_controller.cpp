@@ -1,0 +1,218 @@
+#include "biometric/biu_controller.h"
+
+#include <cstring>
+#include <string>
+
+#include "biometric/biu_text.h"
+#include "biometric/holder_info.h"
+#include "biometric/single_report_transaction.h"
+#include "biometric/unit_info.h"
+#include "biometric/user_info.h"
+
+CQv_BIUIssueCtrl g_BIUIssueCtrl;
+
+namespace {
+
+CString StateText(int32_t state)
+{
+    return CString(std::string(1, static_cast<char>('0' + state)));
+}
+
+uint8_t FirstDigit(const CString& text)
+{
+    return text.IsEmpty() ? 0 : static_cast<uint8_t>(text.GetAt(0) - '0');
+}
+
+}  // namespace
+
+CQv_BIUIssueCtrl::CQv_BIUIssueCtrl()
+{
+    m_Device.m_dwReadTimeout = kHidInfinite;
+    m_Device.m_dwWriteTimeout = kHidInfinite;
+    m_Device.ResetState();
+}
+
+// At exit the handle is left to the system.
+CQv_BIUIssueCtrl::~CQv_BIUIssueCtrl() = default;
+
+void CQv_BIUIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSource* random)
+{
+    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    m_Services = services;
+    m_pRandom = random;
+}
+
+CString CQv_BIUIssueCtrl::SetProductKey(const CString& keyText)
+{
+    {
+        std::lock_guard<std::recursive_mutex> hold(m_Lock);
+        // Only the characters the page sent are read; missing ones give 0.
+        char chars[kKeyTextLength];
+        for (size_t i = 0; i < kKeyTextLength; ++i)
+            chars[i] = i < keyText.GetLength() ? keyText.GetAt(i) : '0';
+        std::memset(m_ProductKey, 0, sizeof m_ProductKey);
+        biu::PackDigitPairs(chars, kKeyTextLength, m_ProductKey);
+    }
+    m_Services.clock->SleepMs(kKeySetPauseMs);
+    return "";
+}
+
+int32_t CQv_BIUIssueCtrl::FindDevice()
+{
+    const unsigned n = CBIUHIDDevice::CountDevices();
+    if (n == 0) return kNoDevice;
+    return m_Device.OpenDevice(n - 1) == kHidDone ? kOpen : kOpenFailed;
+}
+
+CString CQv_BIUIssueCtrl::OpenBIU()
+{
+    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    if (m_Device.m_bOpened) m_Device.CloseHandleAndReset();
+    m_nDeviceState = FindDevice();
+    return StateText(m_nDeviceState);
+}
+
+CString CQv_BIUIssueCtrl::CloseBIU()
+{
+    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    CString text = "1";
+    if (m_Device.m_bOpened) {
+        if (m_Device.CloseHandleAndReset()) text = "2";  // an invalid handle is only forgotten
+    }
+    m_nDeviceState = kNoDevice;
+    return text;
+}
+
+CString CQv_BIUIssueCtrl::GetConnectState()
+{
+    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    if (m_Device.m_bOpened && IsValidHidHandle(m_Device.m_hDevice)) {
+        m_nDeviceState = kOpen;
+        return "2";
+    }
+    if (m_Device.m_bOpened) m_Device.ResetState();  // the invalid handle is not closed
+    m_nDeviceState = kNoDevice;
+    return "0";
+}
+
+template <class Transaction, class Entry>
+CString CQv_BIUIssueCtrl::RunTransaction(Entry entry)
+{
+    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    switch (m_nDeviceState) {
+    case kNoDevice: return "0";
+    case kOpenFailed: return "1";
+    case kOpen: break;
+    default: return "";
+    }
+    // The transaction shares the handle by value and never closes it.
+    Transaction transaction(m_Device, m_ProductKey);
+    transaction.SetServices(m_Services);
+    if (m_pRandom) transaction.SetRandomSource(*m_pRandom);
+    return entry(transaction);
+}
+
+CString CQv_BIUIssueCtrl::InitiateBIU()
+{
+    return RunTransaction<CInitiateBIU>([](CInitiateBIU& t) { return t.InitiateBIU(); });
+}
+
+CString CQv_BIUIssueCtrl::GetBIUInfo()
+{
+    return RunTransaction<CGetBIUBIUInfo>([](CGetBIUBIUInfo& t) { return t.GetBIUInfo(); });
+}
+
+CString CQv_BIUIssueCtrl::GetUserInfo()
+{
+    return RunTransaction<CBIUInquery>([](CBIUInquery& t) { return t.GetUserInfo(); });
+}
+
+CString CQv_BIUIssueCtrl::DeleteFingerprint(const CString& text)
+{
+    return RunTransaction<CDelete>([&](CDelete& t) {
+        t.DeleteUserInfo(FirstDigit(text));
+        return CString("");
+    });
+}
+
+CString CQv_BIUIssueCtrl::DeleteUser(const CString& text)
+{
+    return RunTransaction<CDeleteUser>([&](CDeleteUser& t) {
+        t.DeleteUserInfo(FirstDigit(text));
+        return CString("");
+    });
+}
+
+CString CQv_BIUIssueCtrl::RegistBIUInfo(const CString& text)
+{
+    // A text shorter than the holder record's 152 characters sends nothing.
+    return RunTransaction<CRegistBIUInfo>([&](CRegistBIUInfo& t) {
+        t.SetHolderText(text);
+        return t.RegistBIUInfo();
+    });
+}
+
+void CQv_BIUIssueCtrl::ReadRegistration(const CString& userText, const CString& fingerText,
+                                        FingerprintRegistration& out)
+{
+    out.user = FirstDigit(userText);
+    std::memset(out.registered, 0, sizeof out.registered);
+    out.registeredCount = 0;
+    for (size_t k = 0; k < 4 && k < fingerText.GetLength(); ++k) {
+        const int finger = fingerText.GetAt(k) - '0';
+        if (finger < 1 || finger > 10) continue;  // '0': no finger; others name none either
+        out.registered[finger] = 1;
+        ++out.registeredCount;
+    }
+}
+
+int8_t CQv_BIUIssueCtrl::ReadRegId(const CString& text)
+{
+    const int id = text.IsEmpty() ? 0 : text.GetAt(0) - '0';
+    return static_cast<int8_t>(biu::IsUserNumber(id) ? id : 0);
+}
+
+CString CQv_BIUIssueCtrl::RegistFingerprint(const CString& userText, const CString& fingerText)
+{
+    CString text;
+    {
+        std::lock_guard<std::recursive_mutex> hold(m_Lock);
+        FingerprintRegistration input;
+        ReadRegistration(userText, fingerText, input);
+        input.device = &m_Device;
+        input.productKey = m_ProductKey;
+        switch (m_nDeviceState) {
+        case kNoDevice: text = "0"; break;
+        case kOpenFailed: text = "1"; break;
+        case kOpen:
+            if (m_pScreens) m_pScreens->RunRegistration(input);
+            text = "2";
+            break;
+        default: text = ""; break;
+        }
+    }
+    m_Services.clock->SleepMs(kAfterRegistrationMs);
+    return text;
+}
+
+CString CQv_BIUIssueCtrl::VerifyFingerprint(const CString& text)
+{
+    CString result = "2";
+    {
+        std::lock_guard<std::recursive_mutex> hold(m_Lock);
+        FingerprintVerification input;
+        input.regId = ReadRegId(text);
+        input.device = &m_Device;
+        input.productKey = m_ProductKey;
+        switch (m_nDeviceState) {
+        case kNoDevice: result = "0"; break;
+        case kOpenFailed: result = "1"; break;
+        case kOpen:
+            if (m_pScreens) m_pScreens->RunVerification(input);
+            break;
+        default: break;
+        }
+    }
+    m_Services.clock->SleepMs(kAfterVerificationMs);
+    return result;
+}

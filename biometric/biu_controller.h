@@ -1,0 +1,130 @@
+// CQv_BIUIssueCtrl: the one object through which the commands (web ids 61 to
+// 71) reach the biometric unit.
+//
+// It keeps the unit's product key (id 61), owns the unit's device record,
+// finds and opens the unit (the last HID device whose product string starts
+// "[wendra]"), and runs each transaction of the unit, and the two fingerprint
+// screens, on a copy of the record and of the key.
+//
+//   SetProductKey      ""; 32 characters, two a byte by their low four bits
+//   OpenBIU            "0" no unit, "1" found but not opened, "2" open
+//   CloseBIU           "2" closed, "1" nothing was open
+//   GetConnectState    "2" open, "0" not open
+//   InitiateBIU, GetBIUInfo, GetUserInfo, RegistBIUInfo
+//                      "0" / "1" for a unit that is not open, else the
+//                      transaction's text
+//   DeleteFingerprint, DeleteUser
+//                      "0" / "1" for a unit that is not open, else ""
+//   RegistFingerprint  "0" / "1", "2" after the registration screen
+//   VerifyFingerprint  "0" / "1", "2" after the verification screen
+//
+// The screens are windows; the controller reaches them through
+// FingerprintScreens, which the Windows program installs (UseScreens). Without
+// screens (the host build) a fingerprint command in state 2 shows nothing.
+//
+// Results are texts (CString); Windows-facing callers turn them into OLE
+// strings. Every operation holds the controller's lock, so that a close or a
+// new open never pulls the handle from under a transaction or a screen that
+// runs on another request's thread.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "framework/cstring.h"
+#include "obulink/exchange_wait.h"
+#include "obulink/hid_device.h"
+#include "obulink/session_key.h"
+
+// What a registration screen is given (the web id 67's parameter, cut).
+struct FingerprintRegistration {
+    uint8_t user = 0;               // the holder's user number on the unit
+    int32_t registered[12] = {};    // index 1..10: that finger is registered already
+    int32_t registeredCount = 0;    // 0..4: the slot the new finger takes
+    const CBIUHIDDevice* device = nullptr;
+    const uint8_t* productKey = nullptr;  // 16 bytes
+};
+
+// What a verification screen is given (web id 68).
+struct FingerprintVerification {
+    int8_t regId = 0;  // 1..4: verify against that registration; 0: against all
+    const CBIUHIDDevice* device = nullptr;
+    const uint8_t* productKey = nullptr;
+};
+
+class FingerprintScreens {
+public:
+    virtual ~FingerprintScreens() = default;
+    // Each runs its screen modally on the calling thread and returns when the
+    // operator has closed it.
+    virtual void RunRegistration(const FingerprintRegistration& input) = 0;
+    virtual void RunVerification(const FingerprintVerification& input) = 0;
+};
+
+class CQv_BIUIssueCtrl {
+public:
+    enum DeviceState : int32_t { kNoDevice = 0, kOpenFailed = 1, kOpen = 2 };
+
+    CQv_BIUIssueCtrl();
+    virtual ~CQv_BIUIssueCtrl();
+    CQv_BIUIssueCtrl(const CQv_BIUIssueCtrl&) = delete;
+    CQv_BIUIssueCtrl& operator=(const CQv_BIUIssueCtrl&) = delete;
+
+    // The controller's two virtual operations: the lamp drawing (Windows
+    // builds, biu_lamp_win.cpp; nothing calls it) and one that does nothing.
+    virtual int DrawLamp(void* deviceContext, const void* rect, int unused);
+    virtual void Reserved() {}
+
+    CString SetProductKey(const CString& keyText);
+    CString OpenBIU();
+    CString CloseBIU();
+    CString GetConnectState();
+    CString InitiateBIU();
+    CString GetBIUInfo();
+    CString GetUserInfo();
+    CString RegistFingerprint(const CString& userText, const CString& fingerText);
+    CString VerifyFingerprint(const CString& text);
+    CString DeleteFingerprint(const CString& text);
+    CString DeleteUser(const CString& text);
+    CString RegistBIUInfo(const CString& text);
+
+    // Cuts the registration parameters: user from the first character, a flag
+    // for each of the first four finger characters '1'..':' (fingers 1 to 10;
+    // '0' and any other character name no finger), the count of fingers named.
+    static void ReadRegistration(const CString& userText, const CString& fingerText,
+                                 FingerprintRegistration& out);
+    // The registration id of a verification: the first character minus '0'
+    // when that is 1 to 4, else 0 (verify against every registration).
+    static int8_t ReadRegId(const CString& text);
+
+    int32_t DeviceState() const { return m_nDeviceState; }
+    const uint8_t* ProductKey() const { return m_ProductKey; }
+
+    void UseScreens(FingerprintScreens* screens) { m_pScreens = screens; }
+    // Clock, pump and random source of the transactions, and the clock of the
+    // fixed pauses (tests run them on a scaled clock).
+    void SetServices(const ExchangeServices& services, AppRandomSource* random = nullptr);
+
+    // A fixed pause on the controller's clock (the commands' 200 ms).
+    void Pause(uint32_t ms) { m_Services.clock->SleepMs(ms); }
+
+    static constexpr size_t kKeyTextLength = 32;
+    static constexpr uint32_t kKeySetPauseMs = 200;
+    static constexpr uint32_t kAfterRegistrationMs = 1000;
+    static constexpr uint32_t kAfterVerificationMs = 200;
+
+private:
+    template <class Transaction, class Entry>
+    CString RunTransaction(Entry entry);
+    int32_t FindDevice();
+
+    std::recursive_mutex m_Lock;
+    uint8_t m_ProductKey[16] = {};
+    CBIUHIDDevice m_Device;
+    int32_t m_nDeviceState = kNoDevice;
+    FingerprintScreens* m_pScreens = nullptr;
+    ExchangeServices m_Services;
+    AppRandomSource* m_pRandom = nullptr;
+};
+
+extern CQv_BIUIssueCtrl g_BIUIssueCtrl;

@@ -1,0 +1,449 @@
+#include "biometric/screen_exchange.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "biometric/biu_exchange.h"
+#include "obulink/aes.h"
+#include "obulink/secure_exchange.h"
+
+namespace {
+
+const uint8_t kZeroChain[16] = {};
+
+uint16_t BigEndian16(const uint8_t* p)
+{
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+}  // namespace
+
+ScanImage DecodeScanImage(const uint8_t* bytes, size_t available, int width, int height, bool oneBit,
+                          size_t capacity)
+{
+    ScanImage image;
+    if (width <= 0 || height <= 0) return image;
+    // No more pixels than the answer could ever carry.
+    const size_t maxPixels = capacity * 8;
+    if (static_cast<size_t>(width) * static_cast<size_t>(height) > maxPixels)
+        height = static_cast<int>(maxPixels / static_cast<size_t>(width));
+    if (height <= 0) return image;
+    image.width = width;
+    image.height = height;
+    image.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
+    auto byteAt = [&](size_t i) -> uint8_t { return i < available ? bytes[i] : 0; };
+    const size_t rowBytes = oneBit ? static_cast<size_t>(width) / 8 : static_cast<size_t>(width);
+    for (int y = 0; y < height; ++y) {
+        const size_t rowStart = static_cast<size_t>(y) * rowBytes;
+        for (int x = 0; x < width; ++x) {
+            uint32_t colour;
+            if (oneBit) {
+                const uint8_t b = byteAt(rowStart + static_cast<size_t>(x) / 8);
+                colour = (b >> (x % 8)) & 1 ? 0x7F7F7Fu : 0u;
+            } else {
+                const uint32_t v = byteAt(rowStart + static_cast<size_t>(x));
+                colour = (v << 16) | (v << 8) | v;
+            }
+            image.pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = colour;
+        }
+    }
+    return image;
+}
+
+// ------------------------------------------------------------ CScreenExchange
+
+CScreenExchange::CScreenExchange(const CHidDeviceRecord& device, const uint8_t productKey[16],
+                                 ScreenWindow& window, size_t answerCapacity)
+    : m_Window(window), m_pRandom(&SystemAppRandom()), m_Device(device), m_Plain(answerCapacity, 0),
+      m_Answer(answerCapacity)
+{
+    std::memcpy(m_ProductNum, productKey, sizeof m_ProductNum);
+}
+
+CScreenExchange::~CScreenExchange()
+{
+    Join();
+}
+
+bool CScreenExchange::StartReading()
+{
+    CBiuTransaction::FixedHandshakeRandom(m_AppRandom);
+    HandshakeSendKey(m_SendKey, m_ProductNum);
+    m_bRandomKnown = 0;
+    m_Device.m_dwReadTimeout = kIoTimeoutMs;
+    m_Device.m_dwWriteTimeout = kIoTimeoutMs;
+    m_bRun = true;
+    try {
+        m_Thread = std::thread([this] { ReceiveThread(); });
+    } catch (const std::exception&) {
+        m_bRun = false;
+        return false;
+    }
+    return true;
+}
+
+void CScreenExchange::Join()
+{
+    {
+        std::lock_guard<std::mutex> hold(m_SendLock);
+        m_bRun = false;
+    }
+    if (m_Thread.joinable() && m_Thread.get_id() != std::this_thread::get_id()) m_Thread.join();
+}
+
+uint64_t CScreenExchange::SilentForMs() const
+{
+    const uint64_t since = m_AwaitingSince.load();
+    if (since == 0) return 0;
+    const uint64_t now = m_Services.clock->NowMs() + 1;
+    return now > since ? now - since : 0;
+}
+
+void CScreenExchange::ReceiveThread()
+{
+    const std::atomic<bool> never{false};
+    ReceiveLoop(
+        m_Device, m_bRun, never, false,
+        [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
+        [this] {
+            // The unit is gone or cannot be read: nothing more will come. The
+            // silence watch offers the operator the way out.
+            m_Trace.Label("[수신 오류]");
+        });
+}
+
+void CScreenExchange::TraceReport(const uint8_t* report, bool randomKeyAnswer)
+{
+    m_Trace.Label(randomKeyAnswer ? "[수신된 헤더 정보-Get Key]" : "[수신된 헤더 정보]");
+    m_Trace.PacketHeaderLines(report);
+}
+
+void CScreenExchange::OnReceive(const uint8_t* report, size_t bytesRead)
+{
+    if (!m_bRun.load()) return;
+    if (bytesRead < HidReportLayout::kDataOffset || report[0] != kBiuReportLayout.reportId) return;
+    const HidPacketHeader header = HidPacketHeader::ReadFrom(report);
+    const uint8_t* data = report + HidReportLayout::kDataOffset;
+    const size_t available = bytesRead - HidReportLayout::kDataOffset;
+    if (header.dataType != HidPacketHeader::kFirstReport && header.dataType != HidPacketHeader::kFollowingReport)
+        return;
+
+    if (header.dataType == HidPacketHeader::kFirstReport && !m_bRandomKnown.load()) {
+        TraceReport(report, true);
+        if (available < MessageHead::kSize) return;
+        m_AwaitingSince = 0;
+        uint8_t key[32];
+        HandshakeReceiveKey(key, m_ProductNum, m_AppRandom);
+        uint8_t plain[16] = {};
+        CAESClass aes;
+        aes.MakeKey(key, kZeroChain, 32, 16);
+        aes.Decrypt(data, plain, MessageHead::kSize);
+        std::memcpy(m_DeviceRandom, plain + MessageHead::kRandomOffset, sizeof m_DeviceRandom);
+        m_bRandomKnown = 1;
+        CommandSendKey(m_SendKey, m_ProductNum, m_DeviceRandom);
+        OnRandomKeyAnswer();
+        return;
+    }
+
+    TraceReport(report, false);
+    switch (m_Answer.Add(header, data, available)) {
+    case AnswerAccumulator::Step::NeedMore: return;
+    case AnswerAccumulator::Step::Malformed:
+        // Longer than the screen can hold, or a report that lies about its
+        // length: dropped; the next Packet Index 0 starts again.
+        m_Answer.Clear();
+        m_Trace.Label("[수신 데이터 길이 초과]");
+        return;
+    case AnswerAccumulator::Step::Complete: break;
+    }
+    m_AwaitingSince = 0;
+    OnAnswer(header.dataType);
+}
+
+void CScreenExchange::RequestRandomKey()
+{
+    uint8_t plain[16] = {};
+    plain[0] = CSecureExchange::kRandomKeyCommand;
+    std::memcpy(plain + MessageHead::kRandomOffset, m_AppRandom, sizeof m_AppRandom);
+    uint8_t cipher[16];
+    CAESClass aes;
+    uint8_t key[32];
+    HandshakeSendKey(key, m_ProductNum);
+    aes.MakeKey(key, kZeroChain, 32, 16);
+    aes.Encrypt(plain, cipher, sizeof plain);
+    std::lock_guard<std::mutex> hold(m_SendLock);
+    if (!m_bRun.load()) return;
+    m_AwaitingSince = m_Services.clock->NowMs() + 1;
+    for (const HidReport& report : FrameMessage(kBiuReportLayout, cipher, sizeof cipher))
+        m_Device.WriteReport(report.data(), report.size());
+}
+
+void CScreenExchange::SendCommand(const uint8_t key[32], uint8_t plain[16])
+{
+    std::lock_guard<std::mutex> hold(m_SendLock);
+    if (!m_bRun.load()) return;
+    m_pRandom->Draw(m_AppRandom);
+    std::memcpy(plain + MessageHead::kRandomOffset, m_AppRandom, sizeof m_AppRandom);
+    m_Trace.Labelled("[요청 메시지]", plain, MessageHead::kSize);
+    uint8_t cipher[16];
+    CAESClass aes;
+    aes.MakeKey(key, kZeroChain, 32, 16);
+    aes.Encrypt(plain, cipher, MessageHead::kSize);
+    m_AwaitingSince = m_Services.clock->NowMs() + 1;
+    for (const HidReport& report : FrameMessage(kBiuReportLayout, cipher, sizeof cipher))
+        m_Device.WriteReport(report.data(), report.size());
+}
+
+void CScreenExchange::Box(const char* text, bool appCaption)
+{
+    if (m_bRun.load()) m_Window.ShowBox(text, appCaption);
+}
+
+void CScreenExchange::BuildReceiveKey(uint8_t key[32])
+{
+    CommandReceiveKey(key, m_ProductNum, m_AppRandom, m_DeviceRandom);
+}
+
+bool CScreenExchange::DecryptAnswer(const uint8_t key[32])
+{
+    const size_t n = m_Answer.Count();
+    std::fill(m_Plain.begin(), m_Plain.end(), 0);
+    m_nPlain = 0;
+    if (n == 0 || n % CAESClass::kBlockSize != 0 || n > m_Plain.size()) return false;
+    CAESClass aes;
+    aes.MakeKey(key, kZeroChain, 32, 16);
+    aes.Decrypt(m_Answer.Bytes(), m_Plain.data(), n);
+    m_nPlain = n;
+    return true;
+}
+
+// ---------------------------------------------------------------- CRegistScan
+
+CRegistScan::CRegistScan(const CHidDeviceRecord& device, const uint8_t productKey[16], ScreenWindow& window,
+                         uint8_t user, const int32_t registered[12], int32_t registeredCount)
+    : CScreenExchange(device, productKey, window, kAnswerCapacity), m_byUser(user),
+      m_nRegisteredCount(registeredCount)
+{
+    std::memcpy(m_nRegistered, registered, sizeof m_nRegistered);
+    m_nRegistered[0] = 0;
+    m_nRegistered[11] = 0;
+}
+
+void CRegistScan::ComposeScanRequest(uint8_t plain[16], uint8_t kind, uint8_t user, uint8_t finger,
+                                     int32_t registeredCount)
+{
+    std::memset(plain, 0, 16);
+    plain[0] = kBiuRegistScan;
+    plain[1] = kind;
+    plain[2] = user;
+    switch (registeredCount) {
+    case 0: plain[3] = static_cast<uint8_t>(finger << 4); break;
+    case 1: plain[3] = static_cast<uint8_t>(finger & 0x0F); break;
+    case 2: plain[4] = static_cast<uint8_t>(finger << 4); break;
+    case 3: plain[4] = static_cast<uint8_t>(finger & 0x0F); break;
+    default: break;  // four fingers registered: no slot
+    }
+}
+
+void CRegistScan::SendScan(const uint8_t key[32], uint8_t kind)
+{
+    uint8_t plain[16];
+    ComposeScanRequest(plain, kind, m_byUser, m_byFinger, m_nRegisteredCount);
+    SendCommand(key, plain);
+}
+
+void CRegistScan::StartFingerRegist(uint8_t finger)
+{
+    m_byFinger = finger;
+    m_bRandomKnown = 0;
+    RequestRandomKey();
+    m_nStep = 2;
+}
+
+void CRegistScan::TraceReport(const uint8_t* report, bool randomKeyAnswer)
+{
+    if (randomKeyAnswer) {
+        m_Trace.Label("[수신된 헤더 정보-Get Key]");
+    } else {
+        if (report[2] == 0 && report[3] == 0) m_Trace.Label("[수신된 헤더 정보---------------]");
+        m_Trace.Label("[수신된 헤더 정보] - Regist User");
+    }
+    m_Trace.PacketHeaderLines(report);
+}
+
+void CRegistScan::OnRandomKeyAnswer()
+{
+    Box("등록 지문을 입력하세요.");
+    Pause(kPromptPauseMs);
+    m_nFailCount = 0;
+    SendScan(m_SendKey, 2);
+}
+
+void CRegistScan::OnRetryTimer(unsigned id)
+{
+    if (!IsRunning()) return;
+    const bool first = id == kRepeatFirstTimer;
+    uint8_t key[32];
+    BuildReceiveKey(key);
+    char text[96];
+    std::snprintf(text, sizeof text, first ? "등록 지문을 입력하세요.(%d)회 실패" : "확인 지문을 입력하세요.(%d)회 실패",
+                  m_nFailCount.load());
+    Box(text);
+    Pause(kPromptPauseMs);
+    SendScan(key, first ? 2 : 3);
+}
+
+int CRegistScan::OnCommandAnswer()
+{
+    const int phase = m_nPhase;
+    const uint8_t status = m_Plain[1];
+    static const char* const kFailures[] = {
+        "지문 입력이 실패하였습니다.지문을 다시 입력하세요.",
+        "비인증키 암호화.",
+        "지문 입력 시간이 초과 하였습니다.지문을 다시 입력하세요.",
+    };
+    for (int bit = 0; bit < 3; ++bit) {
+        if (!(status & (1 << bit))) continue;
+        if (++m_nFailCount > 3) {
+            m_Window.ShowBox("지문 입력이 3회 실패 하였습니다. 다시 시도 하세요.");
+            m_bRun = false;
+            m_bClosed = true;
+            m_Window.CloseScreen();
+        } else {
+            Box(kFailures[bit]);
+        }
+        return phase == 0 ? 2 : 0;
+    }
+
+    // A scanned image: width, height, format, then the pixels from byte 24.
+    constexpr size_t kPixelsAt = 24;
+    const int width = m_nPlain >= 20 ? BigEndian16(&m_Plain[18]) : 0;
+    const int height = m_nPlain >= 22 ? BigEndian16(&m_Plain[20]) : 0;
+    const size_t available = m_nPlain > kPixelsAt ? m_nPlain - kPixelsAt : 0;
+    if (phase == 0) {
+        const bool oneBit = m_Plain[22] == 0;
+        m_Window.ShowScanImage(false, DecodeScanImage(&m_Plain[kPixelsAt], available, width, height, oneBit,
+                                                      kAnswerCapacity));
+        return 1;
+    }
+    m_Window.ShowScanImage(true, DecodeScanImage(&m_Plain[kPixelsAt], available, width, height, false,
+                                                 kAnswerCapacity));
+    if (m_nStep == 2) {
+        m_nStep = 3;
+        m_Window.FinishRegistration();
+    } else if (m_nStep == 3) {
+        m_bRun = false;
+        m_bClosed = true;
+        m_Window.CloseScreen();
+    }
+    m_Window.Repaint();
+    return 1;
+}
+
+void CRegistScan::OnAnswer(uint8_t dataType)
+{
+    uint8_t key[32];
+    BuildReceiveKey(key);
+    if (!DecryptAnswer(key)) {
+        m_Trace.Label("[복호화 불가 - 응답 무시]");
+        return;
+    }
+    m_Trace.Label("[Return 되는 처리 결과]");
+    m_Trace.HeadLines(m_Plain.data());
+    const int r = OnCommandAnswer();
+    if (m_bClosed || !IsRunning()) return;  // after the screen closed, nothing follows
+
+    const int phase = m_nPhase;
+    // An image in one report (Data Type 1) leads on to the confirmation as
+    // one in several reports does.
+    if (r == 1 && phase == 0) {
+        Box("확인 지문을 입력하세요.");
+        Pause(kPromptPauseMs);
+        SendScan(key, 3);
+        m_nPhase = 1;
+        m_nFailCount = 0;
+        return;
+    }
+    if (dataType == HidPacketHeader::kFollowingReport) {
+        if (r == 2 && phase == 0) {
+            m_Window.StartRetryTimer(kRepeatFirstTimer, kRetryDelayMs);
+        } else if (r == 1) {
+            m_nPhase = 0;
+        } else if (r == 0) {
+            if (++m_nRetryCount <= 3) {
+                Box("확인 지문을 다시 입력하세요.");
+                Pause(kPromptPauseMs);
+                m_Window.StartRetryTimer(kRepeatConfirmationTimer, kRetryDelayMs);
+            }
+        }
+        return;
+    }
+    switch (r) {
+    case 0:
+        Pause(kPromptPauseMs);
+        m_Window.StartRetryTimer(kRepeatConfirmationTimer, kRetryDelayMs);
+        break;
+    case 2:
+        m_Window.StartRetryTimer(kRepeatFirstTimer, kRetryDelayMs);
+        m_nPhase = 0;
+        break;
+    default:
+        m_nPhase = 0;
+        break;
+    }
+}
+
+// ---------------------------------------------------------------- CVerifyScan
+
+CVerifyScan::CVerifyScan(const CHidDeviceRecord& device, const uint8_t productKey[16], ScreenWindow& window,
+                         int8_t regId)
+    : CScreenExchange(device, productKey, window, kAnswerCapacity), m_byRegId(regId)
+{
+}
+
+void CVerifyScan::ComposeVerifyRequest(uint8_t plain[16], int8_t regId)
+{
+    std::memset(plain, 0, 16);
+    if (regId >= 1 && regId <= 4) {
+        plain[0] = kBiuVerifyUser;
+        plain[2] = static_cast<uint8_t>(regId);
+    } else {
+        plain[0] = kBiuVerifyAll;
+    }
+}
+
+void CVerifyScan::OnPromptTimer()
+{
+    Box("검증 할 지문을 입력하세요.");
+    Pause(kPromptPauseMs);
+    m_bRandomKnown = 0;
+    RequestRandomKey();
+}
+
+void CVerifyScan::OnRandomKeyAnswer()
+{
+    if (m_byRegId < 1 || m_byRegId > 4) m_byRegId = 0;
+    if (m_byRegId != 0) {
+        char text[64];
+        std::snprintf(text, sizeof text, "등록ID [%02x]번 감면자 본인 확인 절차", static_cast<unsigned>(m_byRegId));
+        Box(text, true);
+    }
+    uint8_t plain[16];
+    ComposeVerifyRequest(plain, m_byRegId);
+    SendCommand(m_SendKey, plain);
+}
+
+void CVerifyScan::OnAnswer(uint8_t /*dataType*/)
+{
+    uint8_t key[32];
+    BuildReceiveKey(key);
+    if (!DecryptAnswer(key)) return;
+    if (m_Plain[0] != kBiuVerifyUser && m_Plain[0] != kBiuVerifyAll) return;
+    if (m_Plain[1] & 1) {
+        Box("본인 인증에 실패하였습니다!", true);
+        return;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "등록ID : [%d]로 등록된 지문입니다.", m_Plain[2]);
+    Box(text);
+}

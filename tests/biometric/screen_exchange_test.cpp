@@ -1,0 +1,305 @@
+// The fingerprint screens' exchanges against the fingerprint-unit simulator,
+// with a recording window in place of the screens: the requests byte for
+// byte, the chained keys, the boxes, timers and images of a registration and
+// a verification, the failure kinds and the stop after the fourth failure,
+// and answers too long or broken for the screen.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "biometric/screen_exchange.h"
+#include "framework/clock.h"
+#include "tests/obulink/test_transaction.h"
+#include "tests/sim/biu_simulator.h"
+#include "tests/sim/sim_hid_platform.h"
+
+namespace {
+
+const uint8_t kProduct[16] = {0x3C, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                              0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xF0};
+const uint8_t kRandomA[8] = {0x90, 0x81, 0x72, 0x63, 0x54, 0x45, 0x36, 0xFE};
+const uint8_t kRandomB[8] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08};
+
+class FastClock : public ExchangeClock {
+public:
+    uint64_t NowMs() override { return corvane::MonotonicMs(); }
+    void SleepMs(uint32_t) override {}
+};
+
+// What a screen window would have shown, in order, as one text each:
+// "box:<text>", "app:<text>" (captioned with the application's name),
+// "timer:<id>", "image1:<w>x<h>", "image2:<w>x<h>", "finish", "close".
+class RecordingWindow : public ScreenWindow {
+public:
+    void ShowBox(const char* text, bool appCaption) override { Add(std::string(appCaption ? "app:" : "box:") + text); }
+    void StartRetryTimer(unsigned id, unsigned) override { Add("timer:" + std::to_string(id)); }
+    void ShowScanImage(bool confirmation, const ScanImage& image) override
+    {
+        images.push_back(image);
+        Add(std::string(confirmation ? "image2:" : "image1:") + std::to_string(image.width) + "x" +
+            std::to_string(image.height));
+    }
+    void FinishRegistration() override { Add("finish"); }
+    void CloseScreen() override { Add("close"); }
+    void Repaint() override {}
+
+    // Waits until `count` events have come (or 5 s have passed).
+    std::vector<std::string> WaitFor(size_t count)
+    {
+        for (int i = 0; i < 500 && Events().size() < count; ++i) corvane::SleepMs(10);
+        return Events();
+    }
+    std::vector<std::string> Events()
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_events;
+    }
+    std::vector<ScanImage> images;
+
+private:
+    void Add(std::string event)
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_events.push_back(std::move(event));
+    }
+    std::mutex m_lock;
+    std::vector<std::string> m_events;
+};
+
+class ScreenExchanges : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SimHidDevice& device = sim.AddDevice("[wendra] fingerprint unit");
+        device.caps = {65, 65, 0};
+        device.peer = &unit;
+        ASSERT_EQ(record.OpenDevice(0), kHidDone);
+    }
+    void TearDown() override { record.CloseHandleAndReset(); }
+
+    template <class Exchange>
+    void Prepare(Exchange& exchange)
+    {
+        exchange.SetServices({&clock, &SystemMessagePump()});
+        exchange.SetRandomSource(random);
+        ASSERT_TRUE(exchange.StartReading());
+    }
+    std::vector<std::vector<uint8_t>> Commands() const
+    {
+        std::vector<std::vector<uint8_t>> commands;
+        for (const auto& m : unit.Observed().messages)
+            if (m[0] != 0x10) commands.push_back(m);
+        return commands;
+    }
+
+    SimHidPlatform sim;
+    ScopedHidPlatform active{sim};
+    FastClock clock;
+    FixedRandom random{{kRandomA, kRandomB}};
+    BiuSimulator unit{kProduct};
+    CBIUHIDDevice record;
+    RecordingWindow window;
+};
+
+TEST(ScanRequest, FingerTakesTheSlotOfTheRegisteredCount)
+{
+    uint8_t plain[16];
+    auto bytes34 = [&](int32_t count, uint8_t finger) {
+        CRegistScan::ComposeScanRequest(plain, 2, 3, finger, count);
+        return std::vector<uint8_t>{plain[3], plain[4]};
+    };
+    EXPECT_EQ(bytes34(0, 10), (std::vector<uint8_t>{0xA0, 0x00}));
+    EXPECT_EQ(bytes34(1, 7), (std::vector<uint8_t>{0x07, 0x00}));
+    EXPECT_EQ(bytes34(2, 5), (std::vector<uint8_t>{0x00, 0x50}));
+    EXPECT_EQ(bytes34(3, 3), (std::vector<uint8_t>{0x00, 0x03}));
+    EXPECT_EQ(bytes34(4, 9), (std::vector<uint8_t>{0x00, 0x00}));
+    CRegistScan::ComposeScanRequest(plain, 3, 2, 1, 0);
+    EXPECT_EQ(std::vector<uint8_t>(plain, plain + 8), (std::vector<uint8_t>{0x21, 3, 2, 0x10, 0, 0, 0, 0}));
+}
+
+TEST(ScanImageDecoding, OneBitRowsAreWidthOverEightBytesAndNothingIsReadPastTheAnswer)
+{
+    // Width 10: rows of one byte; pixels 8 and 9 of a row read the next row's byte.
+    const uint8_t bits[] = {0x01, 0x03};
+    ScanImage image = DecodeScanImage(bits, sizeof bits, 10, 2, true, 100);
+    ASSERT_EQ(image.pixels.size(), 20u);
+    EXPECT_EQ(image.pixels[0], 0x7F7F7Fu);
+    EXPECT_EQ(image.pixels[1], 0u);
+    EXPECT_EQ(image.pixels[8], 0x7F7F7Fu);   // bit 0 of the second row's byte
+    EXPECT_EQ(image.pixels[9], 0x7F7F7Fu);   // bit 1 of it
+    EXPECT_EQ(image.pixels[18], 0u);         // past the answer: black
+    const uint8_t grey[] = {0x10, 0xFF};
+    image = DecodeScanImage(grey, sizeof grey, 2, 3, false, 100);
+    EXPECT_EQ(image.pixels[0], 0x101010u);
+    EXPECT_EQ(image.pixels[1], 0xFFFFFFu);
+    EXPECT_EQ(image.pixels[5], 0u);
+    // An image larger than any answer is cut to what one could hold.
+    image = DecodeScanImage(grey, sizeof grey, 65535, 65535, false, 90000);
+    EXPECT_LE(image.pixels.size(), 720000u);
+    EXPECT_EQ(DecodeScanImage(grey, 2, 0, 5, false, 100).pixels.size(), 0u);
+}
+
+TEST_F(ScreenExchanges, RegistrationScansFirstAndConfirmationAndFinishes)
+{
+    const int32_t registered[12] = {0, 1, 0, 1};
+    unit.scans.push_back(BiuSimulator::OneBitScan(64, 48));
+    unit.scans.push_back(BiuSimulator::EightBitScan(40, 50));
+    CRegistScan scan(record, kProduct, window, 2, registered, 2);
+    Prepare(scan);
+    EXPECT_TRUE(scan.IsRegistered(3));
+    EXPECT_FALSE(scan.IsRegistered(5));
+    scan.StartFingerRegist(5);
+    EXPECT_EQ(scan.Step(), 2);
+    const auto events = window.WaitFor(5);
+    EXPECT_EQ(events, (std::vector<std::string>{"box:등록 지문을 입력하세요.", "image1:64x48",
+                                                "box:확인 지문을 입력하세요.", "image2:40x50", "finish"}));
+    EXPECT_EQ(scan.Step(), 3);
+    EXPECT_EQ(scan.Phase(), 0);
+    // The first image in grey and black stripes, the second in grey levels.
+    EXPECT_EQ(window.images[0].pixels[1], 0x7F7F7Fu);
+    EXPECT_EQ(window.images[0].pixels[0], 0u);
+    EXPECT_EQ(window.images[1].pixels[1], 0x070707u);
+
+    const auto commands = Commands();
+    ASSERT_EQ(commands.size(), 2u);
+    EXPECT_EQ(std::vector<uint8_t>(commands[0].begin(), commands[0].begin() + 16),
+              (std::vector<uint8_t>{0x21, 2, 2, 0x00, 0x50, 0, 0, 0, 0x90, 0x81, 0x72, 0x63, 0x54, 0x45, 0x36, 0xFE}));
+    EXPECT_EQ(std::vector<uint8_t>(commands[1].begin(), commands[1].begin() + 16),
+              (std::vector<uint8_t>{0x21, 3, 2, 0x00, 0x50, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}));
+    const auto seen = unit.Observed();
+    ASSERT_EQ(seen.commandKeys.size(), 2u);
+    EXPECT_EQ(seen.commandKeys[0], BiuSimulator::KeyUsed::CommandSendKey);
+    EXPECT_EQ(seen.commandKeys[1], BiuSimulator::KeyUsed::ChainedKey);
+    // The handshake request: one report, 00 then 01 00 00 00 00 10 10 00.
+    const auto written = sim.Written(0);
+    ASSERT_EQ(written.size(), 3u);
+    EXPECT_EQ(std::vector<uint8_t>(written[0].begin(), written[0].begin() + 9),
+              (std::vector<uint8_t>{0, 1, 0, 0, 0, 0, 0x10, 0x10, 0}));
+    EXPECT_EQ(written[0].size(), 65u);
+    EXPECT_EQ(scan.SilentForMs(), 0u);
+}
+
+TEST_F(ScreenExchanges, ThreeFailureKindsAreToldAndTheFourthFailureClosesTheScreen)
+{
+    const int32_t none[12] = {};
+    for (uint8_t status : {1, 6, 4, 7}) unit.scans.push_back(BiuSimulator::FailedScan(status));
+    CRegistScan scan(record, kProduct, window, 1, none, 0);
+    Prepare(scan);
+    scan.StartFingerRegist(10);
+    size_t expected = 3;  // prompt, failure box, timer
+    for (int retry = 1; retry <= 3; ++retry) {
+        auto events = window.WaitFor(expected);
+        ASSERT_EQ(events.size(), expected);
+        ASSERT_EQ(events.back(), "timer:1001");
+        scan.OnRetryTimer(CRegistScan::kRepeatFirstTimer);  // the screen's thread
+        expected += 3;  // the retry prompt, the next failure box, the timer
+    }
+    const auto events = window.WaitFor(expected);
+    EXPECT_EQ(events, (std::vector<std::string>{
+                          "box:등록 지문을 입력하세요.",
+                          "box:지문 입력이 실패하였습니다.지문을 다시 입력하세요.", "timer:1001",
+                          "box:등록 지문을 입력하세요.(1)회 실패", "box:비인증키 암호화.", "timer:1001",
+                          "box:등록 지문을 입력하세요.(2)회 실패",
+                          "box:지문 입력 시간이 초과 하였습니다.지문을 다시 입력하세요.", "timer:1001",
+                          "box:등록 지문을 입력하세요.(3)회 실패",
+                          "box:지문 입력이 3회 실패 하였습니다. 다시 시도 하세요.", "close"}));
+    EXPECT_FALSE(scan.IsRunning());
+    // Every request was a first scan of finger 10 in slot 0.
+    for (const auto& c : Commands()) EXPECT_EQ(std::vector<uint8_t>(c.begin(), c.begin() + 5),
+                                               (std::vector<uint8_t>{0x21, 2, 1, 0xA0, 0}));
+    // Nothing follows the close: no timer, no request.
+    scan.OnRetryTimer(CRegistScan::kRepeatFirstTimer);
+    EXPECT_EQ(Commands().size(), 4u);
+}
+
+TEST_F(ScreenExchanges, AFailedConfirmationIsAskedAgain)
+{
+    const int32_t none[12] = {};
+    unit.scans.push_back(BiuSimulator::EightBitScan(32, 40));
+    unit.scans.push_back(BiuSimulator::FailedScan(4));
+    unit.scans.push_back(BiuSimulator::EightBitScan(32, 40));
+    CRegistScan scan(record, kProduct, window, 1, none, 1);
+    Prepare(scan);
+    scan.StartFingerRegist(6);
+    auto events = window.WaitFor(5);
+    ASSERT_EQ(events.back(), "timer:1002");
+    scan.OnRetryTimer(CRegistScan::kRepeatConfirmationTimer);
+    events = window.WaitFor(8);
+    EXPECT_EQ(std::vector<std::string>(events.begin() + 3, events.end()),
+              (std::vector<std::string>{"box:지문 입력 시간이 초과 하였습니다.지문을 다시 입력하세요.", "timer:1002",
+                                        "box:확인 지문을 입력하세요.(1)회 실패", "image2:32x40", "finish"}));
+    const auto commands = Commands();
+    ASSERT_EQ(commands.size(), 3u);
+    EXPECT_EQ(commands[2][1], 3);  // the confirmation again
+    EXPECT_EQ(commands[2][3], 0x06);
+}
+
+TEST_F(ScreenExchanges, AnAnswerLongerThanTheScreenHoldsIsDroppedAndTheSilenceShows)
+{
+    const int32_t none[12] = {};
+    unit.rawAnswer = [](uint8_t, const std::vector<uint8_t>&) {
+        std::vector<SimReport> reports;
+        for (uint16_t i = 0; i < 3; ++i) {
+            SimReport r(65, 0x5A);
+            r[0] = 0; r[1] = i ? 2 : 1; r[2] = 0; r[3] = uint8_t(i);
+            r[4] = 0x01; r[5] = 0x86; r[6] = 0xA0;  // 100000 bytes announced
+            r[7] = 56; r[8] = 0;
+            reports.push_back(r);
+        }
+        return reports;
+    };
+    CRegistScan scan(record, kProduct, window, 1, none, 0);
+    Prepare(scan);
+    scan.StartFingerRegist(1);
+    window.WaitFor(1);
+    corvane::SleepMs(300);
+    EXPECT_EQ(window.Events(), (std::vector<std::string>{"box:등록 지문을 입력하세요."}));
+    EXPECT_GT(scan.SilentForMs(), 0u);
+}
+
+TEST_F(ScreenExchanges, VerificationOfOneRegistrationTellsTheMatch)
+{
+    unit.verdicts.push_back({0, 3});
+    CVerifyScan verify(record, kProduct, window, 3);
+    Prepare(verify);
+    verify.OnPromptTimer();
+    EXPECT_EQ(window.WaitFor(3), (std::vector<std::string>{"box:검증 할 지문을 입력하세요.",
+                                                           "app:등록ID [03]번 감면자 본인 확인 절차",
+                                                           "box:등록ID : [3]로 등록된 지문입니다."}));
+    const auto commands = Commands();
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(std::vector<uint8_t>(commands[0].begin(), commands[0].begin() + 8),
+              (std::vector<uint8_t>{0x23, 0, 3, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(ScreenExchanges, VerificationAgainstAllTellsANoMatch)
+{
+    unit.verdicts.push_back({1, 2});
+    CVerifyScan verify(record, kProduct, window, 0);
+    Prepare(verify);
+    verify.OnPromptTimer();
+    EXPECT_EQ(window.WaitFor(2), (std::vector<std::string>{"box:검증 할 지문을 입력하세요.",
+                                                           "app:본인 인증에 실패하였습니다!"}));
+    const auto commands = Commands();
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(std::vector<uint8_t>(commands[0].begin(), commands[0].begin() + 8),
+              (std::vector<uint8_t>{0x24, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(ScreenExchanges, ASilentUnitLeavesTheVerificationWaiting)
+{
+    unit.answerHandshake = false;
+    CVerifyScan verify(record, kProduct, window, 1);
+    Prepare(verify);
+    verify.OnPromptTimer();
+    corvane::SleepMs(300);
+    EXPECT_EQ(window.Events(), (std::vector<std::string>{"box:검증 할 지문을 입력하세요."}));
+    EXPECT_GE(verify.SilentForMs(), 250u);
+    verify.Join();
+    EXPECT_FALSE(verify.IsRunning());
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "agent/about_dlg_win.h"
 #include "agent/commands/obu_issue_ctrl.h"
 #include "agent/main_frame_win.h"
 #include "agent/server/http_server_win.h"
@@ -60,5 +61,6 @@ int CCorvaneApp::ExitInstance()
 
 void CCorvaneApp::OnAppAbout()
 {
-    // The developer test panel opens here, modally, once it is part of the agent.
+    CAboutDlg panel;
+    panel.DoModal();
 }

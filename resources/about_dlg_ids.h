@@ -1,0 +1,63 @@
+/* Ids of the developer test panel (dialog 100, about_dlg.rc). Plain macros:
+   the resource script includes this file too. */
+#pragma once
+
+#define IDD_ABOUTBOX 100
+
+/* Card buttons */
+#define IDC_CARD_OPEN 1000
+#define IDC_CARD_INIT 1001
+#define IDC_FIND_CARD 1002
+#define IDC_CARD_NUMBER 1003
+#define IDC_OBU_COUNT 1004
+#define IDC_REISSUE1 1005
+#define IDC_RETURN_OBU 1006
+#define IDC_CHECK_OBU_DATA 1007
+#define IDC_SETTING_CARD 1008
+#define IDC_READ_ISSUE 1009
+#define IDC_READ_REISSUE 1010
+#define IDC_READ_RETURN 1011
+#define IDC_READ_RENEW 1012
+#define IDC_OBU_TERMINAL_INFO 1013
+#define IDC_DO_ACTIVE_OBU 1014
+#define IDC_DO_READ_OBU 1015
+#define IDC_CARD_CLOSE 1016
+#define IDC_ADD_OBU_NUMBER 1017
+#define IDC_ISSUE_OBU 1018
+#define IDC_REISSUE2 1019
+#define IDC_RENEW_OBU 1020
+#define IDC_PRINT_RECEIPT 1021
+#define IDC_SERVER_CONNECT 1022
+
+/* OBU buttons */
+#define IDC_OBU_REISSUE 1023
+#define IDC_OBU_ISSUE 1024
+#define IDC_OBU_SET_KEY 1025
+#define IDC_OBU_INFO 1026
+#define IDC_OBU_RESET 1027
+#define IDC_OBU_UPDATE 1028
+#define IDC_OBU_MFSN 1029
+#define IDC_OBU_SET_NUMBER 1072
+
+/* Edit boxes 1030 to 1055 and 1071; check boxes 1056 to 1060 */
+#define IDC_EDIT_FIRST 1030
+#define IDC_EDIT_WATCHED 1048
+#define IDC_EDIT_LAST 1055
+#define IDC_CHECK_ISSUE_NUMBER 1056
+#define IDC_CHECK_CAR_CLASS 1057
+#define IDC_CHECK_CAR_NUMBER 1058
+#define IDC_CHECK_ISSUE_DATE 1059
+#define IDC_CHECK_EXPIRY_DATE 1060
+#define IDC_EDIT_EXTRA 1071
+
+/* Biometric-unit buttons */
+#define IDC_BIU_CONNECT 1061
+#define IDC_BIU_CLOSE 1062
+#define IDC_BIU_INFO 1063
+#define IDC_BIU_INITIATE 1064
+#define IDC_BIU_STATE 1065
+#define IDC_BIU_USER_INFO 1066
+#define IDC_BIU_VERIFY 1067
+#define IDC_BIU_DELETE_FINGER 1068
+#define IDC_BIU_DELETE_USER 1069
+#define IDC_BIU_REGIST_FINGER 1070

@@ -23,6 +23,14 @@ corvane_wine_prefix() {
             wineserver -w
             touch "$WINEPREFIX/.corvane-ready"
         fi
+        if [ ! -f "$WINEPREFIX/.corvane-unmanaged" ]; then
+            # Under Xvfb there is no window manager: Wine draws the windows'
+            # frames itself, and does not wait (2 s each) for a window manager
+            # to withdraw every window that closes.
+            "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+            wineserver -w
+            touch "$WINEPREFIX/.corvane-unmanaged"
+        fi
     ) 9>"$WINEPREFIX.lock"
 }
 corvane_wine_prefix

@@ -1,6 +1,7 @@
 // The fingerprint screens as the operator sees them, under a display: ids 67
-// and 68 run through the command table on a client thread, as a web request
-// does, with the fingerprint-unit simulator behind the HID seam. The test
+// and 68 run through the command table on a client thread of their own and
+// through the command server as the page sends them, with the fingerprint-unit
+// simulator behind the HID seam. The test
 // presses the screens' buttons by message, reads every message box the
 // screens show (real boxes) and dismisses it, and keeps a screenshot of each
 // step in screens/ under the test's build folder.
@@ -77,7 +78,8 @@ void Screenshot(HWND window, const std::string& name)
 // screenshot, reads it and presses its OK button.
 class OperatorBoxes : public BiuMessageBoxes {
 public:
-    explicit OperatorBoxes(std::string prefix) : m_prefix(std::move(prefix)) {}
+    // `prefix`: the boxes' screenshots are kept under it; empty: none kept.
+    explicit OperatorBoxes(std::string prefix = "") : m_prefix(std::move(prefix)) {}
 
     int Show(BiuOwnerWindow owner, const char* text, const char* caption, unsigned type) override
     {
@@ -87,17 +89,21 @@ public:
             texts.push_back(std::string(text) + " | " + caption);
             char name[64];
             std::snprintf(name, sizeof name, "%s-%02d-box", m_prefix.c_str(), static_cast<int>(texts.size()));
-            shot = name;
+            if (!m_prefix.empty()) shot = name;
         }
         const DWORD thread = GetCurrentThreadId();
         HWND ownerWindow = static_cast<HWND>(owner);
-        std::thread dismiss([thread, ownerWindow, shot] {
+        const std::string shown(text);
+        std::thread dismiss([thread, ownerWindow, shot, shown] {
             for (int i = 0; i < 300; ++i) {
-                HWND box = FindBox(thread);
+                HWND box = FindBox(thread, shown);
                 if (box) {
-                    corvane::SleepMs(250);  // drawn
-                    Screenshot(ownerWindow ? ownerWindow : box, shot);
-                    PostMessageA(box, WM_COMMAND, IDOK, 0);
+                    if (!shot.empty()) {
+                        corvane::SleepMs(250);  // drawn
+                        Screenshot(ownerWindow ? ownerWindow : box, shot);
+                    }
+                    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                                 reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
                     return;
                 }
                 corvane::SleepMs(20);
@@ -105,6 +111,7 @@ public:
         });
         const int answer = MessageBoxA(ownerWindow, text, caption, type);
         dismiss.join();
+        ++closed;
         return answer;
     }
     std::vector<std::string> Texts()
@@ -114,19 +121,24 @@ public:
     }
 
 private:
-    static HWND FindBox(DWORD thread)
+    // The box of `thread` that shows `text` (boxes can stand over one another).
+    static HWND FindBox(DWORD thread, const std::string& text)
     {
         struct Search {
-            DWORD thread;
+            const std::string* text;
             HWND found;
-        } search{thread, nullptr};
+        } search{&text, nullptr};
         EnumThreadWindows(
             thread,
             [](HWND w, LPARAM p) CALLBACK -> BOOL {
+                auto* s = reinterpret_cast<Search*>(p);
                 char cls[16] = {};
                 GetClassNameA(w, cls, sizeof cls);
-                if (std::string(cls) == "#32770" && IsWindowVisible(w) && GetDlgItem(w, IDOK)) {
-                    reinterpret_cast<Search*>(p)->found = w;
+                char shown[512] = {};
+                GetDlgItemTextA(w, 0xFFFF, shown, sizeof shown);  // the box's text
+                if (std::string(cls) == "#32770" && IsWindowVisible(w) && GetDlgItem(w, IDOK) &&
+                    *s->text == shown) {
+                    s->found = w;
                     return FALSE;
                 }
                 return TRUE;
@@ -135,6 +147,10 @@ private:
         return search.found;
     }
 
+public:
+    std::atomic<size_t> closed{0};
+
+private:
     std::string m_prefix;
     std::mutex m_lock;
     std::vector<std::string> texts;
@@ -145,9 +161,13 @@ HWND WaitForScreen(DWORD thread, int width)
 {
     if (thread == 0) {
         for (int i = 0; i < 250; ++i) {
-            HWND found = nullptr;
+            struct Search {
+                int width;
+                HWND found;
+            } search{width, nullptr};
             EnumWindows(
                 [](HWND w, LPARAM p) CALLBACK -> BOOL {
+                    auto* s = reinterpret_cast<Search*>(p);
                     DWORD process = 0;
                     GetWindowThreadProcessId(w, &process);
                     char cls[16] = {};
@@ -155,14 +175,14 @@ HWND WaitForScreen(DWORD thread, int width)
                     RECT r;
                     GetClientRect(w, &r);
                     if (process == GetCurrentProcessId() && IsWindowVisible(w) && std::string(cls) == "#32770" &&
-                        r.right == 380) {
-                        *reinterpret_cast<HWND*>(p) = w;
+                        r.right == s->width) {
+                        s->found = w;
                         return FALSE;
                     }
                     return TRUE;
                 },
-                reinterpret_cast<LPARAM>(&found));
-            if (found) return found;
+                reinterpret_cast<LPARAM>(&search));
+            if (search.found) return search.found;
             corvane::SleepMs(20);
         }
         std::printf("no screen in the process\n");
@@ -216,10 +236,12 @@ void Press(HWND screen, int id, HWND button = nullptr)
     PostMessageA(screen, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
-// Waits until the box texts have reached `count`.
-std::vector<std::string> WaitForBoxes(OperatorBoxes& boxes, size_t count, int limitMs = 15000)
+// Waits until `count` boxes have been shown and closed again (so that the next
+// press reaches the screen, not a box over it).
+std::vector<std::string> WaitForClosedBoxes(OperatorBoxes& boxes, size_t count, int limitMs = 20000)
 {
-    for (int waited = 0; waited < limitMs && boxes.Texts().size() < count; waited += 20) corvane::SleepMs(20);
+    for (int waited = 0; waited < limitMs && boxes.closed < count; waited += 20) corvane::SleepMs(20);
+    corvane::SleepMs(50);
     return boxes.Texts();
 }
 
@@ -290,9 +312,9 @@ TEST_F(FingerprintScreens, RegistrationOfOneFingerStepByStep)
     ASSERT_TRUE(IsWindow(screen));
 
     Press(screen, 3011);  // R1: registered already
-    EXPECT_EQ(WaitForBoxes(boxes, 1).back(), "이미 등록한 손가락입니다. | 확인");
+    EXPECT_EQ(WaitForClosedBoxes(boxes, 1).back(), "이미 등록한 손가락입니다. | 확인");
     Press(screen, 3010);  // R2
-    auto texts = WaitForBoxes(boxes, 3);
+    auto texts = WaitForClosedBoxes(boxes, 3);
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_EQ(texts[1], "등록 지문을 입력하세요. | 확인");
     EXPECT_EQ(texts[2], "확인 지문을 입력하세요. | 확인");
@@ -301,7 +323,7 @@ TEST_F(FingerprintScreens, RegistrationOfOneFingerStepByStep)
     corvane::SleepMs(300);
     Screenshot(screen, "reg-04-done-page");
     Press(screen, 2002);  // done
-    texts = WaitForBoxes(boxes, 4);
+    texts = WaitForClosedBoxes(boxes, 4);
     EXPECT_EQ(texts.back(), "지문 등록을 종료합니다. | 확인");
     EXPECT_EQ(WaitForAnswer(), "2");
 
@@ -326,13 +348,13 @@ TEST_F(FingerprintScreens, RegistrationCancelledAndSilentUnitOffersCancel)
     HWND screen = WaitForScreen(clientThread, 380);
     ASSERT_TRUE(screen);
     Press(screen, 3002);  // L5
-    auto texts = WaitForBoxes(boxes, 1);
+    auto texts = WaitForClosedBoxes(boxes, 1);
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0], "지문 입력 장치가 응답하지 않습니다. 취소 버튼으로 등록을 끝낼 수 있습니다. | 확인");
     corvane::SleepMs(300);
     Screenshot(screen, "reg-cancel-02-way-out");
     Press(screen, 2002);
-    texts = WaitForBoxes(boxes, 2);
+    texts = WaitForClosedBoxes(boxes, 2);
     EXPECT_EQ(texts.back(), "지문 등록을 취소합니다. | 확인");
     EXPECT_EQ(WaitForAnswer(), "2");
     CFingerprintScreen::SetSilenceLimitMs(30000);
@@ -348,7 +370,7 @@ TEST_F(FingerprintScreens, VerificationOfOneRegistration)
     ASSERT_TRUE(screen);
     corvane::SleepMs(300);
     Screenshot(screen, "verify-00-screen");
-    auto texts = WaitForBoxes(boxes, 3);
+    auto texts = WaitForClosedBoxes(boxes, 3);
     ASSERT_EQ(texts.size(), 3u);
     EXPECT_EQ(texts[0], "검증 할 지문을 입력하세요. | 확인");
     EXPECT_EQ(texts[1].substr(0, texts[1].find(" | ")), "등록ID [03]번 감면자 본인 확인 절차");
@@ -365,7 +387,7 @@ TEST_F(FingerprintScreens, VerificationAgainstAllWithNoMatch)
     RunOnClientThread(68, "0");
     HWND screen = WaitForScreen(clientThread, 235);
     ASSERT_TRUE(screen);
-    auto texts = WaitForBoxes(boxes, 2);
+    auto texts = WaitForClosedBoxes(boxes, 2);
     ASSERT_EQ(texts.size(), 2u);
     EXPECT_EQ(texts[1].substr(0, texts[1].find(" | ")), "본인 인증에 실패하였습니다!");
     Press(screen, 2001);
@@ -428,6 +450,14 @@ protected:
         g_BIUIssueCtrl.UseScreens(nullptr);
     }
     std::string Get(int id, const std::string& param = "") { return HttpResult(server.BoundPort(), id, param); }
+    // The simulated unit behind the seam, opened through id 61.
+    void ConnectUnit()
+    {
+        SimHidDevice& device = sim.AddDevice("[wendra] fingerprint unit");
+        device.caps = {65, 65, 0};
+        device.peer = &unit;
+        ASSERT_EQ(Get(61, kKeyText), "2");
+    }
 
     Winsock winsock;
     SimHidPlatform sim;
@@ -449,10 +479,7 @@ TEST_F(BiometricOverHttp, WithoutAUnit)
 
 TEST_F(BiometricOverHttp, WithAUnit)
 {
-    SimHidDevice& device = sim.AddDevice("[wendra] fingerprint unit");
-    device.caps = {65, 65, 0};
-    device.peer = &unit;
-    EXPECT_EQ(Get(61, kKeyText), "2");
+    ASSERT_NO_FATAL_FAILURE(ConnectUnit());
     EXPECT_EQ(Get(63), "2");
     EXPECT_EQ(Get(64), "");
     EXPECT_EQ(Get(66).size(), 21u);
@@ -465,35 +492,164 @@ TEST_F(BiometricOverHttp, WithAUnit)
     EXPECT_EQ(unit.Observed().deletions.size(), 2u);
 }
 
-// Not yet passing: over the command server the registration screen's first
-// scan request does not reach the unit and the answer is lost (the same
-// screen passes from a client thread of its own, above). To be looked into.
-TEST_F(BiometricOverHttp, DISABLED_WholeRegistrationThroughId67)
+// The scan requests the unit has seen since message `from`.
+std::vector<std::vector<uint8_t>> ScanRequests(const BiuSimulator& unit, size_t from = 0)
 {
-    SimHidDevice& device = sim.AddDevice("[wendra] fingerprint unit");
-    device.caps = {65, 65, 0};
-    device.peer = &unit;
-    EXPECT_EQ(Get(61, kKeyText), "2");
-    OperatorBoxes boxes("http-reg");
+    std::vector<std::vector<uint8_t>> scans;
+    const auto messages = unit.Observed().messages;
+    for (size_t i = from; i < messages.size(); ++i)
+        if (messages[i][0] == 0x21) scans.push_back(messages[i]);
+    return scans;
+}
+
+// Whole registrations through id 67, one for each count of fingers registered
+// already: the page's text names the user and the registered fingers, the
+// operator picks a free finger, both scans go through and the done button ends
+// the screen. The finger's slot in the requests follows the count.
+TEST_F(BiometricOverHttp, WholeRegistrationsThroughId67)
+{
+    ASSERT_NO_FATAL_FAILURE(ConnectUnit());
+    struct Case {
+        const char* param;
+        uint8_t user;
+        int registeredButton;  // pressed first when not 0
+        int button;
+        uint8_t byte3, byte4;
+    };
+    const Case cases[] = {
+        {"30000", 3, 0, 3011, 0x10, 0x00},        // none registered: finger 1, high half of byte 3
+        {"4%3A000", 4, 3002, 3007, 0x05, 0x00},   // finger 10 registered: finger 5, low half of byte 3
+        {"21300", 2, 3011, 3010, 0x00, 0x20},     // two: finger 2, high half of byte 4
+        {"11230", 1, 0, 3008, 0x00, 0x04},        // three: finger 4, low half of byte 4
+        {"1%3A987", 1, 3003, 3006, 0x00, 0x00},   // four: finger 6 has no slot
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.param);
+        char prefix[32];
+        std::snprintf(prefix, sizeof prefix, "http-reg-%d", n++);
+        OperatorBoxes boxes;
+        ScopedBiuMessageBoxes scope(boxes);
+        const size_t seen = unit.Observed().messages.size();
+        std::string answer;
+        std::thread page([&] { answer = Get(67, c.param); });
+        HWND screen = WaitForScreen(0, 380);
+        ASSERT_TRUE(screen);
+        size_t expected = 0;
+        if (c.registeredButton) {
+            Press(screen, c.registeredButton);
+            EXPECT_EQ(WaitForClosedBoxes(boxes, ++expected).back(), "이미 등록한 손가락입니다. | 확인");
+        }
+        Press(screen, c.button);
+        expected += 2;
+        auto texts = WaitForClosedBoxes(boxes, expected);
+        ASSERT_EQ(texts.size(), expected);
+        EXPECT_EQ(texts[expected - 2], "등록 지문을 입력하세요. | 확인");
+        EXPECT_EQ(texts[expected - 1], "확인 지문을 입력하세요. | 확인");
+        for (int i = 0; i < 500 && !DoneShown(screen); ++i) corvane::SleepMs(20);
+        corvane::SleepMs(300);
+        Screenshot(screen, std::string(prefix) + "-done");
+        Press(screen, 2002);
+        EXPECT_EQ(WaitForClosedBoxes(boxes, ++expected).back(), "지문 등록을 종료합니다. | 확인");
+        page.join();
+        EXPECT_EQ(answer, "2");
+
+        const auto scans = ScanRequests(unit, seen);
+        ASSERT_EQ(scans.size(), 2u);
+        EXPECT_EQ(std::vector<uint8_t>(scans[0].begin(), scans[0].begin() + 8),
+                  (std::vector<uint8_t>{0x21, 2, c.user, c.byte3, c.byte4, 0, 0, 0}));
+        EXPECT_EQ(std::vector<uint8_t>(scans[1].begin(), scans[1].begin() + 8),
+                  (std::vector<uint8_t>{0x21, 3, c.user, c.byte3, c.byte4, 0, 0, 0}));
+    }
+}
+
+// Through id 67 as well: the cancel button at the choice of finger, then a
+// registration whose scans fail in each of the three ways and a fourth time,
+// which stops it. Both answer "2" once the screen has gone.
+TEST_F(BiometricOverHttp, CancelAndFailedScansThroughId67)
+{
+    ASSERT_NO_FATAL_FAILURE(ConnectUnit());
+    {
+        OperatorBoxes boxes;
+        ScopedBiuMessageBoxes scope(boxes);
+        std::string answer;
+        std::thread page([&] { answer = Get(67, "20000"); });
+        HWND screen = WaitForScreen(0, 380);
+        ASSERT_TRUE(screen);
+        Press(screen, 2002);
+        EXPECT_EQ(WaitForClosedBoxes(boxes, 1).back(), "지문 등록을 취소합니다. | 확인");
+        page.join();
+        EXPECT_EQ(answer, "2");
+        EXPECT_TRUE(ScanRequests(unit).empty());
+    }
+    OperatorBoxes boxes;
     ScopedBiuMessageBoxes scope(boxes);
+    for (uint8_t status : {1, 2, 4, 1}) unit.scans.push_back(BiuSimulator::FailedScan(status));
     std::string answer;
-    std::thread page([&] { answer = Get(67, "4%3A000"); });  // user 4, finger 10 registered
+    std::thread page([&] { answer = Get(67, "20000"); });
     HWND screen = WaitForScreen(0, 380);
     ASSERT_TRUE(screen);
-    Press(screen, 3002);  // L5 = finger 10: registered already
-    EXPECT_EQ(WaitForBoxes(boxes, 1).back(), "이미 등록한 손가락입니다. | 확인");
-    Press(screen, 3007);  // R5
-    for (int i = 0; i < 500 && !DoneShown(screen); ++i) corvane::SleepMs(20);
-    Press(screen, 2002);
+    Press(screen, 3006);  // L1, finger 6
+    const auto texts = WaitForClosedBoxes(boxes, 8, 40000);
     page.join();
     EXPECT_EQ(answer, "2");
-    std::vector<std::vector<uint8_t>> scans;
-    for (const auto& m : unit.Observed().messages)
-        if (m[0] == 0x21) scans.push_back(m);
-    ASSERT_EQ(scans.size(), 2u);
-    // One finger registered: finger 5 in slot 1, the low half of byte 3.
-    EXPECT_EQ(std::vector<uint8_t>(scans[0].begin(), scans[0].begin() + 5), (std::vector<uint8_t>{0x21, 2, 4, 0x05, 0}));
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "등록 지문을 입력하세요. | 확인",
+                         "지문 입력이 실패하였습니다.지문을 다시 입력하세요. | 확인",
+                         "등록 지문을 입력하세요.(1)회 실패 | 확인",
+                         "비인증키 암호화. | 확인",
+                         "등록 지문을 입력하세요.(2)회 실패 | 확인",
+                         "지문 입력 시간이 초과 하였습니다.지문을 다시 입력하세요. | 확인",
+                         "등록 지문을 입력하세요.(3)회 실패 | 확인",
+                         "지문 입력이 3회 실패 하였습니다. 다시 시도 하세요. | 확인",
+                     }));
+    const auto scans = ScanRequests(unit);
+    ASSERT_EQ(scans.size(), 4u);
+    for (const auto& scan : scans)
+        EXPECT_EQ(std::vector<uint8_t>(scan.begin(), scan.begin() + 4), (std::vector<uint8_t>{0x21, 2, 2, 0x60}));
+}
 
+// Verifications through id 68: a registration id that does not match, then all
+// registrations with a match of user 2. The page's text other than 1 to 4 asks
+// for all.
+TEST_F(BiometricOverHttp, VerificationsThroughId68)
+{
+    ASSERT_NO_FATAL_FAILURE(ConnectUnit());
+    struct Case {
+        const char* param;
+        BiuSimulator::Verdict verdict;
+        uint8_t command, user;
+        std::vector<std::string> boxes;
+    };
+    const Case cases[] = {
+        {"4", {1, 0}, 0x23, 4,
+         {"검증 할 지문을 입력하세요. | 확인", "등록ID [04]번 감면자 본인 확인 절차", "본인 인증에 실패하였습니다!"}},
+        {"7", {0, 2}, 0x24, 0, {"검증 할 지문을 입력하세요. | 확인", "등록ID : [2]로 등록된 지문입니다. | 확인"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.param);
+        OperatorBoxes boxes;
+        ScopedBiuMessageBoxes scope(boxes);
+        unit.verdicts.push_back(c.verdict);
+        const size_t seen = unit.Observed().messages.size();
+        std::string answer;
+        std::thread page([&] { answer = Get(68, c.param); });
+        HWND screen = WaitForScreen(0, 235);
+        ASSERT_TRUE(screen);
+        auto texts = WaitForClosedBoxes(boxes, c.boxes.size());
+        for (auto& text : texts)  // the application's caption varies with the test program
+            if (text.find("확인 절차") != std::string::npos || text.find("실패하였습니다!") != std::string::npos)
+                text = text.substr(0, text.find(" | "));
+        EXPECT_EQ(texts, c.boxes);
+        Press(screen, 2001);
+        page.join();
+        EXPECT_EQ(answer, "2");
+        const auto messages = unit.Observed().messages;
+        ASSERT_EQ(messages.size(), seen + 2);  // the random-key request, then the verification
+        EXPECT_EQ(messages[seen][0], 0x10);
+        EXPECT_EQ(std::vector<uint8_t>(messages.back().begin(), messages.back().begin() + 8),
+                  (std::vector<uint8_t>{c.command, 0, c.user, 0, 0, 0, 0, 0}));
+    }
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""End to end: CorvaneSimulated.exe under Wine, the OBU commands over HTTP on
-port 90 against the simulated OBU, as a newcomer drives it with curl.
-usage: simulated_obu_e2e.py CorvaneSimulated.exe
+"""End to end: CorvaneSimulated.exe under Wine, the OBU and fingerprint-unit
+commands over HTTP on port 90 against the simulated devices, as a newcomer
+drives them with curl.
+usage: simulated_devices_e2e.py CorvaneSimulated.exe
 """
 import os
 import re
@@ -12,6 +13,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import wine_agent  # noqa: E402
 
 KEY = "00112233445566778899AABBCCDDEEFF"
+UNIT_KEY = "01234567890123456789012345678901"
 failures = []
 
 
@@ -70,6 +72,16 @@ def main():
         check("id 40 again finds nothing open", ask(40), "1")
         check("a mistyped key is refused", ask(32, KEY[:31] + "G"), "2:1")
         check("another key: the handshake is refused", (ask(32, "F" * 32), ask(34)), ("2:", "2:2"))
+
+        # The fingerprint unit (commands that show no screen and no box).
+        check("id 61 opens the unit", ask(61, UNIT_KEY), "2")
+        check("id 63 finds it open", ask(63), "2")
+        check("id 66 reads the user information", len(ask(66)), 21)
+        check("id 71 issues the unit with a 152-character holder text", ask(71, "1" * 152), "")
+        check("id 65 reads the issued unit", len(ask(65)), 208)
+        check("id 69 deletes a user's fingerprints", ask(69, "2"), "")
+        check("id 62 closes the unit", ask(62), "2")
+        check("id 63 finds nothing open", ask(63), "0")
     print(f"{len(failures)} failed")
     return 1 if failures else 0
 

@@ -24,8 +24,8 @@
 #include <cstring>
 #include <vector>
 
-#include "tests/fuzz/fuzz_input.h"
 #include "obulink/session_key.h"
+#include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/fuzz_lockstep_hid.h"
 #include "tests/sim/biu_simulator.h"
 #include "tests/sim/obu_simulator.h"
@@ -73,7 +73,6 @@ public:
         // The last command answer that the system gathers whole (and can
         // decrypt): its plaintext; empty when none.
         std::vector<uint8_t> answer;
-        bool answerSingleReport = false;  // it came in one report
         uint64_t answerLastReport = 0;    // the number its last report is taken under (TakeQueued)
     };
     Seen seen;
@@ -165,12 +164,11 @@ private:
             return;
         }
         const bool first = m_platform.Queued() == 0;
-        const size_t reports = Deliver(answer, key);
+        Deliver(answer, key);
         // Read whole: nothing before it, every report's data within the
         // input report, and the whole within the system's capacity.
         if (first && m_platform.InputReportLength() >= 9 + answer.chunk && answer.plain.size() <= m_capacity) {
             seen.answer = answer.plain;
-            seen.answerSingleReport = reports == 1;
             seen.answerLastReport = m_platform.QueuedEver();
         }
     }

@@ -22,17 +22,6 @@ using card::CIssueData;
 using card::CNoOBUReIssueData;
 using card::COBUNumber;
 
-std::string UpperHex(const uint8_t* bytes, size_t n)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text;
-    for (size_t i = 0; i < n; ++i) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0x0F];
-    }
-    return text;
-}
-
 // What a field that fits shows in hexadecimal: its digits, then zeros.
 std::string FieldText(std::string_view item, size_t width)
 {

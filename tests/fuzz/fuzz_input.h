@@ -53,6 +53,18 @@ private:
     size_t m_at = 0;
 };
 
+// Bytes as upper-case hexadecimal digits, two a byte.
+inline std::string UpperHex(const uint8_t* bytes, size_t n)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (size_t i = 0; i < n; ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
 // A broken expectation is a finding: stop here so that the input is kept.
 inline void Require(bool condition)
 {

@@ -22,6 +22,7 @@
 
 #include "obulink/hid_device.h"
 #include "obulink/secure_exchange.h"
+#include "tests/fuzz/fuzz_hid_device.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/sim/obu_simulator.h"
 #include "tests/sim/reference_aes.h"
@@ -113,37 +114,13 @@ protected:
 };
 
 // One device whose reports come from the input, built when they are read.
-class FuzzHidPlatform : public HidPlatform {
+class FuzzHidPlatform : public FuzzHidDevice {
 public:
     FuzzHidPlatform(FuzzInput& input, std::string product, HidReportCaps caps)
-        : m_input(input), m_product(std::move(product)), m_caps(caps) {}
+        : FuzzHidDevice(true, std::move(product), caps), m_input(input) {}
 
     FuzzTransaction* tx = nullptr;
 
-    bool InterfacePath(unsigned index, std::string& path) override
-    {
-        if (index > 0) return false;
-        path = "\\\\?\\hid#fuzz";
-        return true;
-    }
-    HidHandle Open(const std::string&) override { return 0x100; }
-    void Close(HidHandle) override {}
-    bool ReadAttributes(HidHandle) override { return true; }
-    bool ReadProductString(HidHandle, std::string& product) override
-    {
-        product = m_product;
-        return true;
-    }
-    bool ReadCaps(HidHandle, HidReportCaps& caps) override
-    {
-        caps = m_caps;
-        return true;
-    }
-    bool ReadNumInputBuffers(HidHandle, uint32_t& count) override
-    {
-        count = 32;
-        return true;
-    }
     HidIoResult Write(HidHandle, const uint8_t*, size_t, uint32_t) override { return HidIoResult::Done; }
     HidIoResult Read(HidHandle, uint8_t* buffer, size_t length, uint32_t, size_t& bytesRead) override
     {
@@ -165,8 +142,6 @@ public:
         m_randomKeyPlain.clear();
         return HidIoResult::Done;
     }
-    HidOsVersion OsVersion() override { return {}; }
-
     HidReportLayout layout = kObuReportLayout;
     bool singleReport = false;
 
@@ -226,8 +201,6 @@ private:
     }
 
     FuzzInput& m_input;
-    std::string m_product;
-    HidReportCaps m_caps;
     std::deque<std::vector<uint8_t>> m_pending;
     std::vector<uint8_t> m_sealedPlain;
     std::vector<uint8_t> m_randomKeyPlain;

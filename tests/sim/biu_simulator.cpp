@@ -11,9 +11,15 @@ namespace {
 
 constexpr SimReportShape kShape = {0x00, BiuSimulator::kReportLength};
 
-// A request of the unit's table: a known command and Data Size bytes 5 and 6
-// zero (which a message under a wrong key almost never shows).
-bool IsUnitRequest(const std::vector<uint8_t>& plain)
+std::vector<uint8_t> Sealed(const std::vector<uint8_t>& key, std::vector<uint8_t> plain)
+{
+    plain.resize((plain.size() + 15) / 16 * 16, 0);
+    return ReferenceAes(key.data(), 32).EncryptCbc(plain);
+}
+
+}  // namespace
+
+bool BiuSimulator::IsUnitRequest(const std::vector<uint8_t>& plain)
 {
     if (plain[5] != 0 || plain[6] != 0) return false;
     switch (plain[0]) {
@@ -23,14 +29,6 @@ bool IsUnitRequest(const std::vector<uint8_t>& plain)
         return false;
     }
 }
-
-std::vector<uint8_t> Sealed(const std::vector<uint8_t>& key, std::vector<uint8_t> plain)
-{
-    plain.resize((plain.size() + 15) / 16 * 16, 0);
-    return ReferenceAes(key.data(), 32).EncryptCbc(plain);
-}
-
-}  // namespace
 
 BiuSimulator::BiuSimulator(const uint8_t productKey[16]) : m_gatherer(kShape)
 {

@@ -110,6 +110,10 @@ public:
 
     void OnOutputReport(const SimReport& report, SimReplyChannel& reply) override;
 
+    // A request of the unit's table: a known command and Data Size bytes 5
+    // and 6 zero (which a message under a wrong key almost never shows).
+    static bool IsUnitRequest(const std::vector<uint8_t>& plain);
+
     // Reports of `message` (already sealed), cut in `chunks` data bytes.
     static std::vector<SimReport> Frame(const std::vector<uint8_t>& message, std::vector<size_t> chunks = {});
 

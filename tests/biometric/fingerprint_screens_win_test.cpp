@@ -156,53 +156,29 @@ private:
     std::vector<std::string> texts;
 };
 
-// The screen window (a dialog) of `thread` (0: of any thread of the process).
+// The screen window of `thread` (0: of any thread of the process): a visible
+// dialog with a client area `width` wide and no OK button (not a box).
 HWND WaitForScreen(DWORD thread, int width)
 {
-    if (thread == 0) {
-        for (int i = 0; i < 250; ++i) {
-            struct Search {
-                int width;
-                HWND found;
-            } search{width, nullptr};
-            EnumWindows(
-                [](HWND w, LPARAM p) CALLBACK -> BOOL {
-                    auto* s = reinterpret_cast<Search*>(p);
-                    DWORD process = 0;
-                    GetWindowThreadProcessId(w, &process);
-                    char cls[16] = {};
-                    GetClassNameA(w, cls, sizeof cls);
-                    RECT r;
-                    GetClientRect(w, &r);
-                    if (process == GetCurrentProcessId() && IsWindowVisible(w) && std::string(cls) == "#32770" &&
-                        r.right == s->width) {
-                        s->found = w;
-                        return FALSE;
-                    }
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&search));
-            if (search.found) return search.found;
-            corvane::SleepMs(20);
-        }
-        std::printf("no screen in the process\n");
-        std::fflush(stdout);
-        std::_Exit(3);
-    }
+    struct Search {
+        DWORD thread;
+        int width;
+        HWND found;
+    };
     for (int i = 0; i < 250; ++i) {
-        struct Search {
-            int width;
-            HWND found;
-        } search{width, nullptr};
-        EnumThreadWindows(
-            thread,
+        Search search{thread, width, nullptr};
+        EnumWindows(
             [](HWND w, LPARAM p) CALLBACK -> BOOL {
                 auto* s = reinterpret_cast<Search*>(p);
-                RECT r;
-                GetClientRect(w, &r);
+                DWORD process = 0;
+                const DWORD owner = GetWindowThreadProcessId(w, &process);
                 char cls[16] = {};
                 GetClassNameA(w, cls, sizeof cls);
-                if (IsWindowVisible(w) && std::string(cls) == "#32770" && !GetDlgItem(w, IDOK)) {
+                RECT r{};
+                GetClientRect(w, &r);
+                if (process == GetCurrentProcessId() && (s->thread == 0 || owner == s->thread) &&
+                    IsWindowVisible(w) && std::string(cls) == "#32770" && r.right == s->width &&
+                    !GetDlgItem(w, IDOK)) {
                     s->found = w;
                     return FALSE;
                 }
@@ -213,7 +189,7 @@ HWND WaitForScreen(DWORD thread, int width)
         corvane::SleepMs(20);
     }
     // A screen that never came would leave its client thread hanging.
-    std::printf("no screen on the client thread\n");
+    std::printf("no fingerprint screen came\n");
     std::fflush(stdout);
     std::_Exit(3);
 }

@@ -79,10 +79,7 @@ protected:
     }
     SimHidDevice& AttachUnit(const char* product = "[wendra] fingerprint unit")
     {
-        SimHidDevice& device = sim.AddDevice(product);
-        device.caps = {65, 65, 0};
-        device.peer = &unit;
-        return device;
+        return unit.PlugInto(sim, product);
     }
     CString Run(int id, const CString& param = "")
     {

@@ -36,9 +36,7 @@ struct SimulatedDevices {
         obu->keepsInformation = true;
         hid->AddDevice("Wendra-OBU (simulated)").peer = obu;
         auto* unit = new BiuSimulator(kSimulatedUnitKey);
-        SimHidDevice& fingerprint = hid->AddDevice("[wendra] fingerprint unit (simulated)");
-        fingerprint.caps = {65, 65, 0};
-        fingerprint.peer = unit;
+        unit->PlugInto(*hid, "[wendra] fingerprint unit (simulated)");
         new ScopedHidPlatform(*hid);
     }
 };

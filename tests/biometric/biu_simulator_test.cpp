@@ -23,9 +23,7 @@ class UnitAtTheWire : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SimHidDevice& device = sim.AddDevice("[wendra] unit");
-        device.caps = {65, 65, 0};
-        device.peer = &unit;
+        unit.PlugInto(sim, "[wendra] unit");
         ASSERT_EQ(record.OpenDevice(0), kHidDone);
         record.m_dwReadTimeout = 200;
         record.m_dwWriteTimeout = 200;

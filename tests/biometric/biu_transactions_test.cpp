@@ -97,9 +97,7 @@ struct AttachedUnit {
     explicit AttachedUnit(double scale, RawAnswer answer = nullptr) : platform(scale)
     {
         unit.rawAnswer = std::move(answer);
-        SimHidDevice& device = platform.AddDevice("[wendra]");
-        device.caps = {65, 65, 0};
-        device.peer = &unit;
+        unit.PlugInto(platform, "[wendra]");
         opened = record.OpenDevice(0) == kHidDone;
     }
     ~AttachedUnit() { record.CloseHandleAndReset(); }
@@ -120,9 +118,7 @@ protected:
 
     void SetUp() override
     {
-        SimHidDevice& device = sim.AddDevice("[wendra] fingerprint unit");
-        device.caps = {65, 65, 0};
-        device.peer = &unit;
+        unit.PlugInto(sim);
         ASSERT_EQ(record.OpenDevice(0), kHidDone);
     }
     void TearDown() override { record.CloseHandleAndReset(); }

@@ -225,9 +225,7 @@ class FingerprintScreens : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SimHidDevice& device = sim.AddDevice("[wendra] fingerprint unit");
-        device.caps = {65, 65, 0};
-        device.peer = &unit;
+        unit.PlugInto(sim);
         g_BIUIssueCtrl.UseScreens(&screens);
         CString result;
         ASSERT_TRUE(ctrl.RunCommand(61, kKeyText, result));
@@ -429,9 +427,7 @@ protected:
     // The simulated unit behind the seam, opened through id 61.
     void ConnectUnit()
     {
-        SimHidDevice& device = sim.AddDevice("[wendra] fingerprint unit");
-        device.caps = {65, 65, 0};
-        device.peer = &unit;
+        unit.PlugInto(sim);
         ASSERT_EQ(Get(61, kKeyText), "2");
     }
 

@@ -73,9 +73,7 @@ class ScreenExchanges : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SimHidDevice& device = sim.AddDevice("[wendra] fingerprint unit");
-        device.caps = {65, 65, 0};
-        device.peer = &unit;
+        unit.PlugInto(sim);
         ASSERT_EQ(record.OpenDevice(0), kHidDone);
     }
     void TearDown() override { record.CloseHandleAndReset(); }

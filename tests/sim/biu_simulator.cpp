@@ -35,6 +35,14 @@ BiuSimulator::BiuSimulator(const uint8_t productKey[16]) : m_gatherer(kShape)
     std::memcpy(m_product, productKey, 16);
 }
 
+SimHidDevice& BiuSimulator::PlugInto(SimHidPlatform& platform, const std::string& product)
+{
+    SimHidDevice& device = platform.AddDevice(product);
+    device.caps = {static_cast<uint16_t>(kReportLength), static_cast<uint16_t>(kReportLength), 0};
+    device.peer = this;
+    return device;
+}
+
 BiuSimulator::Scan BiuSimulator::EightBitScan(uint16_t width, uint16_t height)
 {
     Scan scan;

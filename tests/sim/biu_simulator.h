@@ -34,6 +34,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -46,6 +47,9 @@ public:
 
     static constexpr size_t kReportLength = 65;
     static constexpr size_t kReportData = 56;
+
+    // Plugs this unit into `platform` as a device with the unit's report sizes.
+    SimHidDevice& PlugInto(SimHidPlatform& platform, const std::string& product = "[wendra] fingerprint unit");
 
     // ---- The unit ----
     struct UnitRecord {

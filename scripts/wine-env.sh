@@ -23,13 +23,15 @@ corvane_wine_prefix() {
             wineserver -w
             touch "$WINEPREFIX/.corvane-ready"
         fi
-        if [ ! -f "$WINEPREFIX/.corvane-unmanaged" ]; then
-            # Under Xvfb there is no window manager: Wine draws the windows'
-            # frames itself, and does not wait (2 s each) for a window manager
-            # to withdraw every window that closes.
-            "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-            wineserver -w
-            touch "$WINEPREFIX/.corvane-unmanaged"
+        # Window frames: on our own Xvfb there is no window manager, so Wine
+        # draws the frames itself and does not wait (2 s each) for a window
+        # manager to withdraw every window that closes; on a desktop the
+        # desktop's window manager frames Wine's windows.
+        frames=Y
+        [ "${CORVANE_OWN_DISPLAY:-}" = 1 ] && frames=N
+        if [ "$(cat "$WINEPREFIX/.corvane-managed" 2>/dev/null)" != "$frames" ]; then
+            "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$frames" /f >/dev/null 2>&1
+            echo "$frames" >"$WINEPREFIX/.corvane-managed"
         fi
     ) 9>"$WINEPREFIX.lock"
 }

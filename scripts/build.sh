@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
 # Builds one build: scripts/build.sh windows|win64|host [cmake args...]
-#   windows  the product, 32-bit (build/windows)
-#   win64    the same sources, 64-bit, whose tests run under Wine (build/win64)
+#   windows  the product, 32-bit (build/windows); where this machine starts
+#            32-bit programs its test programs run under Wine
+#   win64    the same sources, 64-bit (build/win64); its test programs run
+#            under Wine where the 32-bit ones cannot
 #   host     the portable code, native, with ASan and UBSan (build/host)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 kind="${1:?windows, win64 or host}"; shift || true
+. "$root/scripts/wine32.sh"
 case "$kind" in
-    windows) extra=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686-posix.cmake") ;;
+    windows) extra=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686-posix.cmake")
+             if [ "$CORVANE_RUNS_32BIT" = 1 ]; then
+                 extra+=(-DCMAKE_CROSSCOMPILING_EMULATOR="$root/scripts/wine-run.sh")
+             else
+                 extra+=(-DCMAKE_CROSSCOMPILING_EMULATOR=)
+             fi ;;
     win64)   extra=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64-posix.cmake") ;;
     host)    extra=() ;;
     *) echo "usage: $0 windows|win64|host" >&2; exit 2 ;;

@@ -6,18 +6,29 @@ set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 
-# Wine: the 64-bit loader only. These machines cannot start 32-bit Linux
-# programs, so the Windows tests run the 64-bit build of the same sources.
+# Wine with both loaders: the 32-bit one (wine32, from the i386 architecture)
+# runs the product as shipped, the 64-bit one the 64-bit build.
 pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
-      binutils-mingw-w64-x86-64 wine wine64 xvfb xauth x11-utils imagemagick locales fonts-nanum
-      cmake ninja-build g++ clang libclang-rt-14-dev llvm libgtest-dev
+      binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth x11-utils imagemagick locales
+      fonts-nanum cmake ninja-build g++ clang libclang-rt-14-dev llvm libgtest-dev
       curl chromium python3 procps psmisc xdotool)
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 
 if [ "${#need[@]}" -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+# Whether this machine starts 32-bit programs: Wine's 32-bit loader is one
+# (an i386 Linux program). The answer is kept for the build and test scripts.
+probe="$HOME/.cache/corvane/runs-32-bit"
+mkdir -p "$(dirname "$probe")"
+if [ ! -f "$probe" ]; then
+    if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo yes >"$probe"; else echo no >"$probe"; fi
 fi
 
 if ! locale -a 2>/dev/null | grep -qi '^ko_KR\.utf8$'; then

@@ -2,7 +2,15 @@
 # and makes the Wine prefix once (it is then reused by every run).
 export WINEARCH=win64
 export WINEPREFIX="${CORVANE_WINEPREFIX:-${HOME}/.cache/corvane/wine64}"
-export WINELOADER=/usr/lib/wine/wine64
+# Wine's 32-bit loader starts the 32-bit product and hands 64-bit programs to
+# the 64-bit loader; where this machine starts no 32-bit programs only the
+# 64-bit loader runs.
+. "$(dirname "${BASH_SOURCE[0]}")/wine32.sh"
+if [ "$CORVANE_RUNS_32BIT" = 1 ]; then
+    export WINELOADER=/usr/lib/wine/wine
+else
+    export WINELOADER=/usr/lib/wine/wine64
+fi
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 # The ANSI code page of the agent is 949.

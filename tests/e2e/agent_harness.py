@@ -30,6 +30,15 @@ def windows_path(path):
     return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
 
 
+def is_32_bit_program(path):
+    """Whether a Windows program is a 32-bit one (its PE header names an i386 machine)."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    assert head[pe:pe + 4] == b"PE\0\0", f"{path} is no Windows program"
+    return int.from_bytes(head[pe + 4:pe + 6], "little") == 0x14C
+
+
 def wait_for(predicate, timeout, what):
     deadline = time.monotonic() + timeout
     while True:
@@ -171,14 +180,17 @@ class NetshStandIn:
     Wine's ShellExecute looks for a bare "netsh.exe" in the system directory before
     the program's directory and PATH, and loads its own built-in netsh for a file
     there unless told to load the file: the stand-in replaces the prefix's
-    system32\\netsh.exe for the test (the original is put back afterwards) and the
-    agent's environment asks for the file (WINEDLLOVERRIDES netsh.exe=n). The
-    stand-in records each command line into a file of `record_dir`.
+    netsh.exe in the agent's system directory for the test (the original is put
+    back afterwards) and the agent's environment asks for the file
+    (WINEDLLOVERRIDES netsh.exe=n). A 32-bit agent's system directory is
+    windows\\syswow64, a 64-bit one's windows\\system32. The stand-in records each
+    command line into a file of `record_dir`.
     """
 
     def __init__(self, agent):
         self.agent = agent
-        self.target = PREFIX / "drive_c" / "windows" / "system32" / "netsh.exe"
+        system = "syswow64" if is_32_bit_program(agent.exe) else "system32"
+        self.target = PREFIX / "drive_c" / "windows" / system / "netsh.exe"
         self.backup = agent.work / "netsh.exe.wine"
         self.record_dir = agent.work / "netsh-calls"
 

@@ -1,103 +1,20 @@
 // Tarnlink.dll itself, loaded through its import library, on a real serial
 // line: Wine's COM5 (and COM12) lead through a pseudo-terminal to the simulated
 // reader that this program runs at the far end (run_windows_test.sh --serial).
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "readerlink/tarnlink.h"
-#include "tests/sim/card_reader_sim.h"
+#include "tests/readerlink/reader_line_end_win.h"
 #include "tests/sim/station_sims.h"
 
+using readerlink_test::ReaderAtLineEnd;
 using sim::Bytes;
 using sim::ReaderFault;
 
 namespace {
-
-// The simulated reader at the far end of the line.
-class ReaderAtLineEnd {
-public:
-    ReaderAtLineEnd()
-    {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        const char* port = std::getenv("CORVANE_READER_LINE_PORT");
-        if (!port) return;
-        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<u_short>(std::atoi(port)));
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(m_socket, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return;
-        m_connected = true;
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~ReaderAtLineEnd()
-    {
-        closesocket(m_socket);
-        if (m_thread.joinable()) m_thread.join();
-        WSACleanup();
-    }
-    bool connected() const { return m_connected; }
-
-    void With(const std::function<void(sim::CardReaderSim&)>& change)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        change(m_reader);
-    }
-    // Puts another device at the line's end (null: the reader again).
-    void Use(sim::SerialPeer* peer)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_peer = peer ? peer : &m_reader;
-    }
-    bool Check(const std::function<bool()>& condition)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return condition();
-    }
-    // Bytes the device sends of its own accord.
-    void Send(const Bytes& bytes)
-    {
-        send(m_socket, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0);
-    }
-    sim::CardReaderSim::Request Last()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_reader.requests.empty() ? sim::CardReaderSim::Request{} : m_reader.requests.back();
-    }
-
-private:
-    void Serve()
-    {
-        char buffer[4096];
-        for (;;) {
-            const int n = recv(m_socket, buffer, sizeof buffer, 0);
-            if (n <= 0) return;
-            Bytes reply;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                reply = m_peer->FromSerialLine(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(n));
-            }
-            if (!reply.empty()) send(m_socket, reinterpret_cast<const char*>(reply.data()), static_cast<int>(reply.size()), 0);
-        }
-    }
-
-    SOCKET m_socket = INVALID_SOCKET;
-    bool m_connected = false;
-    std::mutex m_mutex;
-    sim::CardReaderSim m_reader;
-    sim::SerialPeer* m_peer = &m_reader;
-    std::thread m_thread;
-};
 
 ReaderAtLineEnd* g_line = nullptr;
 

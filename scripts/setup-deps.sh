@@ -11,7 +11,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed";
 pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
       binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth x11-utils imagemagick locales
       fonts-nanum cmake ninja-build g++ clang libclang-rt-14-dev llvm libgtest-dev
-      curl chromium python3 procps psmisc xdotool)
+      curl chromium python3 procps psmisc xdotool file)
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 
 if [ "${#need[@]}" -gt 0 ]; then

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs one Windows program under Wine (CTest's emulator for the win64 build)
+# Runs one Windows program under Wine (CTest's emulator for the Windows builds)
 # and passes its exit code on.
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 . "$here/wine-env.sh"

@@ -23,6 +23,15 @@ uint8_t FirstDigit(const CString& text)
     return text.IsEmpty() ? 0 : static_cast<uint8_t>(text.GetAt(0) - '0');
 }
 
+// A deletion's user number is the parameter's first character minus '0',
+// passed on whatever it is; an empty parameter names no user, and nothing is
+// sent for it.
+CString DeleteNamedUser(CUserDeletion& deletion, const CString& text)
+{
+    if (!text.IsEmpty()) deletion.DeleteUserInfo(FirstDigit(text));
+    return "";
+}
+
 }  // namespace
 
 CQv_BIUIssueCtrl::CQv_BIUIssueCtrl()
@@ -129,18 +138,12 @@ CString CQv_BIUIssueCtrl::GetUserInfo()
 
 CString CQv_BIUIssueCtrl::DeleteFingerprint(const CString& text)
 {
-    return RunTransaction<CDelete>([&](CDelete& t) {
-        t.DeleteUserInfo(FirstDigit(text));
-        return CString("");
-    });
+    return RunTransaction<CDelete>([&](CDelete& t) { return DeleteNamedUser(t, text); });
 }
 
 CString CQv_BIUIssueCtrl::DeleteUser(const CString& text)
 {
-    return RunTransaction<CDeleteUser>([&](CDeleteUser& t) {
-        t.DeleteUserInfo(FirstDigit(text));
-        return CString("");
-    });
+    return RunTransaction<CDeleteUser>([&](CDeleteUser& t) { return DeleteNamedUser(t, text); });
 }
 
 CString CQv_BIUIssueCtrl::RegistBIUInfo(const CString& text)

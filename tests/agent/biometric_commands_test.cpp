@@ -207,11 +207,29 @@ TEST_F(BiometricCommands, TransactionsRunOnTheOpenUnit)
     ASSERT_EQ(seen.deletions.size(), 2u);
     EXPECT_EQ(seen.deletions[0], std::make_pair(uint8_t(0x25), uint8_t(3)));
     EXPECT_EQ(seen.deletions[1], std::make_pair(uint8_t(0x26), uint8_t(2)));
-    // A user number outside 1..4, or none, reaches no user.
-    EXPECT_EQ(Run(69, "7"), "");
-    EXPECT_EQ(Run(70, ""), "");
-    EXPECT_EQ(unit.Observed().deletions.size(), 2u);
     EXPECT_EQ(Run(64), "");
+}
+
+TEST_F(BiometricCommands, DeletionsPassTheFirstCharacterOnUncheckedAndAnEmptyParameterSendsNothing)
+{
+    AttachUnit();
+    ASSERT_EQ(Run(61, kKeyText), "2");
+    // The first character minus '0', whatever it is; the rest is not read.
+    EXPECT_EQ(Run(69, "0"), "");
+    EXPECT_EQ(Run(70, "07"), "");
+    EXPECT_EQ(Run(69, "7"), "");
+    EXPECT_EQ(Run(70, "9"), "");
+    EXPECT_EQ(Run(69, ":"), "");
+    EXPECT_EQ(Run(70, "A"), "");
+    EXPECT_EQ(unit.Observed().deletions,
+              (std::vector<std::pair<uint8_t, uint8_t>>{
+                  {0x25, 0}, {0x26, 0}, {0x25, 7}, {0x26, 9}, {0x25, 10}, {0x26, 0x11}}));
+    // No character, no user: nothing goes to the unit, the answer is the same.
+    const int handshakes = unit.Observed().handshakes;
+    EXPECT_EQ(Run(69, ""), "");
+    EXPECT_EQ(Run(70, ""), "");
+    EXPECT_EQ(unit.Observed().handshakes, handshakes);
+    EXPECT_EQ(unit.Observed().deletions.size(), 6u);
 }
 
 TEST_F(BiometricCommands, HolderInformationIsRepairedOfCommasAndNeedsItsWholeText)

@@ -437,15 +437,29 @@ TEST_F(UnitTransactions, DeletionWithAWrongProductKeyIsSentButNotUnderstood)
     EXPECT_GE(elapsedMs, 5000u);
 }
 
-TEST_F(UnitTransactions, DeletionOfAUserOutsideOneToFourSendsNothing)
+TEST_F(UnitTransactions, DeletionPassesAUserNumberOutsideOneToFourOn)
 {
-    for (uint8_t user : {uint8_t(0), uint8_t(5), uint8_t(9), uint8_t(0xD0)}) {
+    // The number goes to the unit as given: 0 (from '0'), 5 and 9 (from '5',
+    // '9'), 0xD0 (from a character 0); each request is sent, byte 2 holding it.
+    const uint8_t users[] = {0, 5, 9, 0xD0};
+    size_t reports = 0;
+    for (uint8_t user : users) {
         CDelete fingerprints(record, kProduct);
         EXPECT_EQ(Run(fingerprints, [&] { return fingerprints.DeleteUserInfo(user); }), "");
         CDeleteUser whole(record, kProduct);
         EXPECT_EQ(Run(whole, [&] { return whole.DeleteUserInfo(user); }), "");
+        const auto written = sim.Written(0);
+        ASSERT_EQ(written.size(), reports + 4) << int(user);
+        EXPECT_EQ(written[reports + 1], ExpectedReports(ShortRequest(0x25, user), CommandKey())[0]) << int(user);
+        EXPECT_EQ(written[reports + 3], ExpectedReports(ShortRequest(0x26, user), CommandKey())[0]) << int(user);
+        reports += 4;
     }
-    EXPECT_TRUE(sim.Written(0).empty());
+    std::vector<std::pair<uint8_t, uint8_t>> expected;
+    for (uint8_t user : users) {
+        expected.emplace_back(0x25, user);
+        expected.emplace_back(0x26, user);
+    }
+    EXPECT_EQ(unit.Observed().deletions, expected);
 }
 
 TEST_F(UnitTransactions, DeletionTracesAndSilence)

@@ -46,7 +46,7 @@ CQv_BIUIssueCtrl::~CQv_BIUIssueCtrl() = default;
 
 void CQv_BIUIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSource* random)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
     m_Services = services;
     m_pRandom = random;
 }
@@ -54,7 +54,7 @@ void CQv_BIUIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSo
 CString CQv_BIUIssueCtrl::SetProductKey(const CString& keyText)
 {
     {
-        std::lock_guard<std::recursive_mutex> hold(m_Lock);
+        std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
         // Only the characters the page sent are read; missing ones give 0.
         char chars[kKeyTextLength];
         for (size_t i = 0; i < kKeyTextLength; ++i)
@@ -75,7 +75,8 @@ int32_t CQv_BIUIssueCtrl::FindDevice()
 
 CString CQv_BIUIssueCtrl::OpenBIU()
 {
-    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    std::lock_guard<std::recursive_mutex> unit(m_UnitLock);
+    std::lock_guard<std::mutex> record(m_RecordLock);
     if (m_Device.m_bOpened) m_Device.CloseHandleAndReset();
     m_nDeviceState = FindDevice();
     return StateText(m_nDeviceState);
@@ -83,7 +84,8 @@ CString CQv_BIUIssueCtrl::OpenBIU()
 
 CString CQv_BIUIssueCtrl::CloseBIU()
 {
-    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    std::lock_guard<std::recursive_mutex> unit(m_UnitLock);
+    std::lock_guard<std::mutex> record(m_RecordLock);
     CString text = "1";
     if (m_Device.m_bOpened) {
         if (m_Device.CloseHandleAndReset()) text = "2";  // an invalid handle is only forgotten
@@ -94,7 +96,9 @@ CString CQv_BIUIssueCtrl::CloseBIU()
 
 CString CQv_BIUIssueCtrl::GetConnectState()
 {
-    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    // Not the unit lock: the record is only looked at (an invalid handle is
+    // forgotten, never closed), so a running screen need not end first.
+    std::lock_guard<std::mutex> record(m_RecordLock);
     if (m_Device.m_bOpened && IsValidHidHandle(m_Device.m_hDevice)) {
         m_nDeviceState = kOpen;
         return "2";
@@ -104,18 +108,26 @@ CString CQv_BIUIssueCtrl::GetConnectState()
     return "0";
 }
 
+int32_t CQv_BIUIssueCtrl::CopyRecord(CBIUHIDDevice& copy)
+{
+    std::lock_guard<std::mutex> record(m_RecordLock);
+    copy = m_Device;
+    return m_nDeviceState;
+}
+
 template <class Transaction, class Entry>
 CString CQv_BIUIssueCtrl::RunTransaction(Entry entry)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_Lock);
-    switch (m_nDeviceState) {
+    std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
+    CBIUHIDDevice device;
+    switch (CopyRecord(device)) {
     case kNoDevice: return "0";
     case kOpenFailed: return "1";
     case kOpen: break;
     default: return "";
     }
     // The transaction shares the handle by value and never closes it.
-    Transaction transaction(m_Device, m_ProductKey);
+    Transaction transaction(device, m_ProductKey);
     transaction.SetServices(m_Services);
     if (m_pRandom) transaction.SetRandomSource(*m_pRandom);
     return entry(transaction);
@@ -179,12 +191,14 @@ CString CQv_BIUIssueCtrl::RegistFingerprint(const CString& userText, const CStri
 {
     CString text;
     {
-        std::lock_guard<std::recursive_mutex> hold(m_Lock);
+        std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
         FingerprintRegistration input;
         ReadRegistration(userText, fingerText, input);
-        input.device = &m_Device;
+        CBIUHIDDevice device;
+        const int32_t state = CopyRecord(device);
+        input.device = &device;
         input.productKey = m_ProductKey;
-        switch (m_nDeviceState) {
+        switch (state) {
         case kNoDevice: text = "0"; break;
         case kOpenFailed: text = "1"; break;
         case kOpen:
@@ -202,12 +216,14 @@ CString CQv_BIUIssueCtrl::VerifyFingerprint(const CString& text)
 {
     CString result = "2";
     {
-        std::lock_guard<std::recursive_mutex> hold(m_Lock);
+        std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
         FingerprintVerification input;
         input.regId = ReadRegId(text);
-        input.device = &m_Device;
+        CBIUHIDDevice device;
+        const int32_t state = CopyRecord(device);
+        input.device = &device;
         input.productKey = m_ProductKey;
-        switch (m_nDeviceState) {
+        switch (state) {
         case kNoDevice: result = "0"; break;
         case kOpenFailed: result = "1"; break;
         case kOpen:

@@ -288,9 +288,20 @@ TEST_F(UnitTransactions, UnitInformationTraces)
     const auto lines = traces.Lines();
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[0], "[APP] [프로덕트 키]\n");
-    EXPECT_EQ(lines[1], "        [3c] [11] [22] [33] [44] [55] [66] [77] [88] [99] [aa] [bb] [cc] [dd] [ee] [f0] \n");
+    // The product key and the session key are withheld, a "[**]" for each byte.
+    std::string withheld16;
+    for (int i = 0; i < 16; ++i) withheld16 += "[**]";
+    EXPECT_EQ(lines[1], "        " + withheld16 + "\n");
     EXPECT_EQ(lines[2], "[APP] ================> Start : Get BIU Info <==================\n\n");
     EXPECT_EQ(lines[3], "[APP] [AES 암호화 키]\n\n");
+    EXPECT_EQ(lines[4], "        " + withheld16 + withheld16 + "\n");
+    // No key shows anywhere (eight bytes of one in a row), in any byte form.
+    const std::vector<uint8_t> keys[] = {std::vector<uint8_t>(kProduct, kProduct + 16), HandshakeKey(), CommandKey()};
+    for (const auto& key : keys)
+        for (const char* format : {"[%02x]", "[%02X]", "[%02x] "}) {
+            const std::string part = ExchangeTrace::FormatBytes(key.data(), 8, format);
+            for (const auto& line : lines) EXPECT_EQ(line.find(part), std::string::npos) << line;
+        }
     auto count = [&](const std::string& line) { return std::count(lines.begin(), lines.end(), line); };
     EXPECT_EQ(count("[APP] [암호화된 요청정보]\n\n"), 2);
     EXPECT_EQ(count("[APP] [Return 되는 처리 결과 Get RandomKey]\n"), 1);

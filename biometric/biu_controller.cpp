@@ -23,6 +23,15 @@ uint8_t FirstDigit(const CString& text)
     return text.IsEmpty() ? 0 : static_cast<uint8_t>(text.GetAt(0) - '0');
 }
 
+// A deletion's user number is the parameter's first character minus '0',
+// passed on whatever it is; an empty parameter names no user, and nothing is
+// sent for it.
+CString DeleteNamedUser(CUserDeletion& deletion, const CString& text)
+{
+    if (!text.IsEmpty()) deletion.DeleteUserInfo(FirstDigit(text));
+    return "";
+}
+
 }  // namespace
 
 CQv_BIUIssueCtrl::CQv_BIUIssueCtrl()
@@ -37,7 +46,7 @@ CQv_BIUIssueCtrl::~CQv_BIUIssueCtrl() = default;
 
 void CQv_BIUIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSource* random)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
     m_Services = services;
     m_pRandom = random;
 }
@@ -45,7 +54,7 @@ void CQv_BIUIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSo
 CString CQv_BIUIssueCtrl::SetProductKey(const CString& keyText)
 {
     {
-        std::lock_guard<std::recursive_mutex> hold(m_Lock);
+        std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
         // Only the characters the page sent are read; missing ones give 0.
         char chars[kKeyTextLength];
         for (size_t i = 0; i < kKeyTextLength; ++i)
@@ -66,7 +75,8 @@ int32_t CQv_BIUIssueCtrl::FindDevice()
 
 CString CQv_BIUIssueCtrl::OpenBIU()
 {
-    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    std::lock_guard<std::recursive_mutex> unit(m_UnitLock);
+    std::lock_guard<std::mutex> record(m_RecordLock);
     if (m_Device.m_bOpened) m_Device.CloseHandleAndReset();
     m_nDeviceState = FindDevice();
     return StateText(m_nDeviceState);
@@ -74,7 +84,8 @@ CString CQv_BIUIssueCtrl::OpenBIU()
 
 CString CQv_BIUIssueCtrl::CloseBIU()
 {
-    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    std::lock_guard<std::recursive_mutex> unit(m_UnitLock);
+    std::lock_guard<std::mutex> record(m_RecordLock);
     CString text = "1";
     if (m_Device.m_bOpened) {
         if (m_Device.CloseHandleAndReset()) text = "2";  // an invalid handle is only forgotten
@@ -85,7 +96,9 @@ CString CQv_BIUIssueCtrl::CloseBIU()
 
 CString CQv_BIUIssueCtrl::GetConnectState()
 {
-    std::lock_guard<std::recursive_mutex> hold(m_Lock);
+    // Not the unit lock: the record is only looked at (an invalid handle is
+    // forgotten, never closed), so a running screen need not end first.
+    std::lock_guard<std::mutex> record(m_RecordLock);
     if (m_Device.m_bOpened && IsValidHidHandle(m_Device.m_hDevice)) {
         m_nDeviceState = kOpen;
         return "2";
@@ -95,18 +108,26 @@ CString CQv_BIUIssueCtrl::GetConnectState()
     return "0";
 }
 
+int32_t CQv_BIUIssueCtrl::CopyRecord(CBIUHIDDevice& copy)
+{
+    std::lock_guard<std::mutex> record(m_RecordLock);
+    copy = m_Device;
+    return m_nDeviceState;
+}
+
 template <class Transaction, class Entry>
 CString CQv_BIUIssueCtrl::RunTransaction(Entry entry)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_Lock);
-    switch (m_nDeviceState) {
+    std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
+    CBIUHIDDevice device;
+    switch (CopyRecord(device)) {
     case kNoDevice: return "0";
     case kOpenFailed: return "1";
     case kOpen: break;
     default: return "";
     }
     // The transaction shares the handle by value and never closes it.
-    Transaction transaction(m_Device, m_ProductKey);
+    Transaction transaction(device, m_ProductKey);
     transaction.SetServices(m_Services);
     if (m_pRandom) transaction.SetRandomSource(*m_pRandom);
     return entry(transaction);
@@ -129,18 +150,12 @@ CString CQv_BIUIssueCtrl::GetUserInfo()
 
 CString CQv_BIUIssueCtrl::DeleteFingerprint(const CString& text)
 {
-    return RunTransaction<CDelete>([&](CDelete& t) {
-        t.DeleteUserInfo(FirstDigit(text));
-        return CString("");
-    });
+    return RunTransaction<CDelete>([&](CDelete& t) { return DeleteNamedUser(t, text); });
 }
 
 CString CQv_BIUIssueCtrl::DeleteUser(const CString& text)
 {
-    return RunTransaction<CDeleteUser>([&](CDeleteUser& t) {
-        t.DeleteUserInfo(FirstDigit(text));
-        return CString("");
-    });
+    return RunTransaction<CDeleteUser>([&](CDeleteUser& t) { return DeleteNamedUser(t, text); });
 }
 
 CString CQv_BIUIssueCtrl::RegistBIUInfo(const CString& text)
@@ -176,12 +191,14 @@ CString CQv_BIUIssueCtrl::RegistFingerprint(const CString& userText, const CStri
 {
     CString text;
     {
-        std::lock_guard<std::recursive_mutex> hold(m_Lock);
+        std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
         FingerprintRegistration input;
         ReadRegistration(userText, fingerText, input);
-        input.device = &m_Device;
+        CBIUHIDDevice device;
+        const int32_t state = CopyRecord(device);
+        input.device = &device;
         input.productKey = m_ProductKey;
-        switch (m_nDeviceState) {
+        switch (state) {
         case kNoDevice: text = "0"; break;
         case kOpenFailed: text = "1"; break;
         case kOpen:
@@ -199,12 +216,14 @@ CString CQv_BIUIssueCtrl::VerifyFingerprint(const CString& text)
 {
     CString result = "2";
     {
-        std::lock_guard<std::recursive_mutex> hold(m_Lock);
+        std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
         FingerprintVerification input;
         input.regId = ReadRegId(text);
-        input.device = &m_Device;
+        CBIUHIDDevice device;
+        const int32_t state = CopyRecord(device);
+        input.device = &device;
         input.productKey = m_ProductKey;
-        switch (m_nDeviceState) {
+        switch (state) {
         case kNoDevice: result = "0"; break;
         case kOpenFailed: result = "1"; break;
         case kOpen:

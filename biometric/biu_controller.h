@@ -23,11 +23,15 @@
 // screens (the host build) a fingerprint command in state 2 shows nothing.
 //
 // Results are texts (CString); Windows-facing callers turn them into OLE
-// strings. Every operation holds the controller's lock, so that a close or a
-// new open never pulls the handle from under a transaction or a screen that
-// runs on another request's thread.
+// strings. Every operation that uses the unit holds the controller's unit
+// lock for as long as it runs, the screens included, so that two exchanges
+// never take each other's reports and a close or a new open never pulls the
+// handle from under a transaction or a screen on another request's thread.
+// GetConnectState only looks at the device record and does not wait for them:
+// the record has a lock of its own, held only while it is read or changed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
@@ -97,7 +101,7 @@ public:
     // when that is 1 to 4, else 0 (verify against every registration).
     static int8_t ReadRegId(const CString& text);
 
-    int32_t DeviceState() const { return m_nDeviceState; }
+    int32_t DeviceState() const { return m_nDeviceState.load(); }
     const uint8_t* ProductKey() const { return m_ProductKey; }
 
     void UseScreens(FingerprintScreens* screens) { m_pScreens = screens; }
@@ -117,11 +121,14 @@ private:
     template <class Transaction, class Entry>
     CString RunTransaction(Entry entry);
     int32_t FindDevice();
+    // The state and a copy of the record, read together under the record lock.
+    int32_t CopyRecord(CBIUHIDDevice& copy);
 
-    std::recursive_mutex m_Lock;
+    std::recursive_mutex m_UnitLock;  // held while the unit is used
+    std::mutex m_RecordLock;          // held while m_Device and the state are read or changed
     uint8_t m_ProductKey[16] = {};
     CBIUHIDDevice m_Device;
-    int32_t m_nDeviceState = kNoDevice;
+    std::atomic<int32_t> m_nDeviceState{kNoDevice};
     FingerprintScreens* m_pScreens = nullptr;
     ExchangeServices m_Services;
     AppRandomSource* m_pRandom = nullptr;

@@ -25,13 +25,4 @@ void PackDigitPairs(const char* chars, size_t count, uint8_t* out)
         out[i / 2] = static_cast<uint8_t>(((chars[i] & 0x0F) << 4) | (chars[i + 1] & 0x0F));
 }
 
-bool UserNumberFromText(const CString& text, uint8_t& user)
-{
-    if (text.IsEmpty()) return false;
-    const int value = text.GetAt(0) - '0';
-    if (!IsUserNumber(value)) return false;
-    user = static_cast<uint8_t>(value);
-    return true;
-}
-
 }  // namespace biu

@@ -39,8 +39,5 @@ inline bool IsUserNumber(int user)
 {
     return user >= kFirstUser && user <= kLastUser;
 }
-// The user number in the first character of a page parameter ('1' to '4');
-// false for an empty text or any other character.
-bool UserNumberFromText(const CString& text, uint8_t& user);
 
 }  // namespace biu

@@ -194,6 +194,11 @@ void CScreenExchange::SendCommand(const uint8_t key[32], uint8_t plain[16])
         m_Device.WriteReport(report.data(), report.size());
 }
 
+void CScreenExchange::WaitOnUnit()
+{
+    m_AwaitingSince = m_Services.clock->NowMs() + 1;
+}
+
 void CScreenExchange::Box(const char* text, bool appCaption)
 {
     if (m_bRun.load()) m_Window.ShowBox(text, appCaption);
@@ -354,22 +359,19 @@ void CRegistScan::OnAnswer(uint8_t dataType)
     if (m_bClosed || !IsRunning()) return;  // after the screen closed, nothing follows
 
     const int phase = m_nPhase;
-    // An image in one report (Data Type 1) leads on to the confirmation as
-    // one in several reports does.
-    if (r == 1 && phase == 0) {
-        Box("확인 지문을 입력하세요.");
-        Pause(kPromptPauseMs);
-        SendScan(key, 3);
-        m_nPhase = 1;
-        m_nFailCount = 0;
-        return;
-    }
     if (dataType == HidPacketHeader::kFollowingReport) {
-        if (r == 2 && phase == 0) {
+        // An answer of several reports.
+        if (phase == 0 && r == 1) {
+            Box("확인 지문을 입력하세요.");
+            Pause(kPromptPauseMs);
+            SendScan(key, 3);  // under the answer's key
+            m_nPhase = 1;
+            m_nFailCount = 0;
+        } else if (phase == 0 && r == 2) {
             m_Window.StartRetryTimer(kRepeatFirstTimer, kRetryDelayMs);
-        } else if (r == 1) {
+        } else if (phase == 1 && r == 1) {
             m_nPhase = 0;
-        } else if (r == 0) {
+        } else if (phase == 1 && r == 0) {
             if (++m_nRetryCount <= 3) {
                 Box("확인 지문을 다시 입력하세요.");
                 Pause(kPromptPauseMs);
@@ -378,6 +380,7 @@ void CRegistScan::OnAnswer(uint8_t dataType)
         }
         return;
     }
+    // An answer in one report.
     switch (r) {
     case 0:
         Pause(kPromptPauseMs);
@@ -388,7 +391,10 @@ void CRegistScan::OnAnswer(uint8_t dataType)
         m_nPhase = 0;
         break;
     default:
+        // An image: back to the first scan's phase, and nothing is sent. The
+        // screen waits on for the unit, so that its silence still shows.
         m_nPhase = 0;
+        WaitOnUnit();
         break;
     }
 }

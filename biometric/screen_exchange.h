@@ -107,6 +107,8 @@ protected:
     // Sends a 16-byte request (`plain` bytes 0-7; 8-15 get a fresh AppRandom)
     // under `key`, unless the screen has stopped.
     void SendCommand(const uint8_t key[32], uint8_t plain[16]);
+    // Restarts the silence watch with no request sent.
+    void WaitOnUnit();
     // A box, unless the screen has stopped.
     void Box(const char* text, bool appCaption = false);
     // The command receive key: product key, current AppRandom, DeviceRandom.

@@ -1,7 +1,5 @@
 #include "biometric/single_report_transaction.h"
 
-#include "biometric/biu_text.h"
-
 namespace {
 
 const SingleReportTraceLabels kInitiateLabels = {
@@ -88,9 +86,8 @@ CUserDeletion::CUserDeletion(const CHidDeviceRecord& device, const uint8_t produ
 
 CString CUserDeletion::DeleteUserInfo(uint8_t user)
 {
-    // The unit has users 1 to 4; any other number would reach no user (or,
-    // from an empty parameter, a number the page never meant).
-    if (!biu::IsUserNumber(user)) return "";
+    // The number goes to the unit as it came (the unit has users 1 to 4 and
+    // judges any other number itself).
     m_UserIndex = user;
     Run();
     return "";

@@ -58,8 +58,8 @@ protected:
 };
 
 // CDelete (command 0x25, web id 69: the user's fingerprints) and CDeleteUser
-// (0x26, web id 70: the user). The user number goes in request byte 2; a
-// number outside 1 to 4 sends nothing.
+// (0x26, web id 70: the user). The user number goes in request byte 2 as it
+// is given, whatever its value.
 class CUserDeletion : public CBiuSingleReportTransaction {
 public:
     CString DeleteUserInfo(uint8_t user);

@@ -80,8 +80,8 @@ CGetBIUBIUInfo::~CGetBIUBIUInfo() = default;
 
 CString CGetBIUBIUInfo::GetBIUInfo()
 {
-    m_Trace.Label("[프로덕트 키]");
-    m_Trace.Data(ExchangeTrace::FormatBytes(m_ProductNum, sizeof m_ProductNum, "[%02x] "));
+    // Key material is withheld from the traces, as in every exchange.
+    m_Trace.Withheld("[프로덕트 키]", sizeof m_ProductNum);
     Run();
     m_Services.clock->SleepMs(kPauseAfterExchangeMs);
 
@@ -111,7 +111,7 @@ void CGetBIUBIUInfo::OnHandshakeRefused()
 
 void CGetBIUBIUInfo::TraceRandomKeyRequest(const uint8_t* plain, const uint8_t* cipher)
 {
-    m_Trace.Labelled("[AES 암호화 키]\n", m_AesKey, sizeof m_AesKey);
+    m_Trace.Withheld("[AES 암호화 키]\n", sizeof m_AesKey);
     m_Trace.Labelled("[RandomKey 정보 요청-암호화전]\n", plain, MessageHead::kSize);
     m_Trace.Labelled("[Randomkey 정보 요청-암호화후]", cipher, MessageHead::kSize);
 }

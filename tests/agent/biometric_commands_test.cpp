@@ -3,9 +3,12 @@
 // HID seam and a recording stand-in for the two fingerprint screens.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agent/commands/obu_issue_ctrl.h"
@@ -61,6 +64,77 @@ public:
     std::vector<FingerprintVerification> verifications;
     std::vector<HidHandle> handles;
     std::vector<std::vector<uint8_t>> keys;
+};
+
+// A registration screen that stays open until the test lets it end.
+class HeldScreens : public FingerprintScreens {
+public:
+    void RunRegistration(const FingerprintRegistration&) override
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        m_open = true;
+        m_changed.notify_all();
+        m_changed.wait(hold, [this] { return m_released; });
+        m_open = false;
+    }
+    void RunVerification(const FingerprintVerification&) override {}
+    bool WaitOpen()
+    {
+        for (int i = 0; i < 500; ++i) {
+            {
+                std::lock_guard<std::mutex> hold(m_lock);
+                if (m_open) return true;
+            }
+            corvane::SleepMs(10);
+        }
+        return false;
+    }
+    void Release()
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_open = false;
+    bool m_released = false;
+};
+
+// One command on a thread of its own, as another connection's request.
+class CommandThread {
+public:
+    CommandThread(COBUIssueCtrl& ctrl, int id, const char* param)
+        : m_thread([this, &ctrl, id, param] {
+              CString result;
+              ctrl.RunCommand(id, param, result);
+              m_result = result.str();
+              m_done = true;
+          })
+    {
+    }
+    ~CommandThread()
+    {
+        if (m_thread.joinable()) m_thread.join();
+    }
+    // True once the command has answered, waiting at most `ms`.
+    bool AnsweredWithin(uint32_t ms)
+    {
+        for (uint32_t waited = 0; !m_done && waited < ms; waited += 10) corvane::SleepMs(10);
+        return m_done;
+    }
+    std::string Result()
+    {
+        if (m_thread.joinable()) m_thread.join();
+        return m_result;
+    }
+
+private:
+    std::atomic<bool> m_done{false};
+    std::string m_result;
+    std::thread m_thread;
 };
 
 class BiometricCommands : public ::testing::Test {
@@ -193,6 +267,29 @@ TEST_F(BiometricCommands, ConnectOpensTheLastUnitAndCloseAndStateFollowIt)
     EXPECT_EQ(Run(64), "0");  // state 0 after the close
 }
 
+TEST_F(BiometricCommands, ConnectionStateIsAnsweredWhileAScreenRunsAndCloseWaitsForIt)
+{
+    AttachUnit();
+    ASSERT_EQ(Run(61, kKeyText), "2");
+    HeldScreens held;
+    g_BIUIssueCtrl.UseScreens(&held);
+    CommandThread registration(ctrl, 67, "1000");
+    ASSERT_TRUE(held.WaitOpen());
+    // Other connections: the state at once; the close (which would pull the
+    // handle from under the screen) after the screen.
+    CommandThread state(ctrl, 63, "");
+    const bool stateAnswered = state.AnsweredWithin(2000);
+    CommandThread close(ctrl, 62, "");
+    const bool closeAnswered = close.AnsweredWithin(300);
+    held.Release();
+    EXPECT_TRUE(stateAnswered);
+    EXPECT_FALSE(closeAnswered);
+    EXPECT_EQ(state.Result(), "2");
+    EXPECT_EQ(registration.Result(), "2");
+    EXPECT_EQ(close.Result(), "2");
+    EXPECT_EQ(sim.OpenHandles(), 0);
+}
+
 TEST_F(BiometricCommands, TransactionsRunOnTheOpenUnit)
 {
     AttachUnit();
@@ -207,11 +304,29 @@ TEST_F(BiometricCommands, TransactionsRunOnTheOpenUnit)
     ASSERT_EQ(seen.deletions.size(), 2u);
     EXPECT_EQ(seen.deletions[0], std::make_pair(uint8_t(0x25), uint8_t(3)));
     EXPECT_EQ(seen.deletions[1], std::make_pair(uint8_t(0x26), uint8_t(2)));
-    // A user number outside 1..4, or none, reaches no user.
-    EXPECT_EQ(Run(69, "7"), "");
-    EXPECT_EQ(Run(70, ""), "");
-    EXPECT_EQ(unit.Observed().deletions.size(), 2u);
     EXPECT_EQ(Run(64), "");
+}
+
+TEST_F(BiometricCommands, DeletionsPassTheFirstCharacterOnUncheckedAndAnEmptyParameterSendsNothing)
+{
+    AttachUnit();
+    ASSERT_EQ(Run(61, kKeyText), "2");
+    // The first character minus '0', whatever it is; the rest is not read.
+    EXPECT_EQ(Run(69, "0"), "");
+    EXPECT_EQ(Run(70, "07"), "");
+    EXPECT_EQ(Run(69, "7"), "");
+    EXPECT_EQ(Run(70, "9"), "");
+    EXPECT_EQ(Run(69, ":"), "");
+    EXPECT_EQ(Run(70, "A"), "");
+    EXPECT_EQ(unit.Observed().deletions,
+              (std::vector<std::pair<uint8_t, uint8_t>>{
+                  {0x25, 0}, {0x26, 0}, {0x25, 7}, {0x26, 9}, {0x25, 10}, {0x26, 0x11}}));
+    // No character, no user: nothing goes to the unit, the answer is the same.
+    const int handshakes = unit.Observed().handshakes;
+    EXPECT_EQ(Run(69, ""), "");
+    EXPECT_EQ(Run(70, ""), "");
+    EXPECT_EQ(unit.Observed().handshakes, handshakes);
+    EXPECT_EQ(unit.Observed().deletions.size(), 6u);
 }
 
 TEST_F(BiometricCommands, HolderInformationIsRepairedOfCommasAndNeedsItsWholeText)

@@ -156,20 +156,6 @@ TEST(HolderRecord, ZerosLettersAndShortTexts)
     EXPECT_EQ(message[95], 0x00);
 }
 
-TEST(UserNumbers, OnlyOneToFourReachTheUnit)
-{
-    uint8_t user = 0;
-    EXPECT_TRUE(biu::UserNumberFromText("3", user));
-    EXPECT_EQ(user, 3);
-    EXPECT_TRUE(biu::UserNumberFromText("4xyz", user));
-    EXPECT_EQ(user, 4);
-    for (const char* bad : {"", "0", "5", "9", ":", "a"}) {
-        user = 0x77;
-        EXPECT_FALSE(biu::UserNumberFromText(bad, user)) << bad;
-        EXPECT_EQ(user, 0x77);
-    }
-}
-
 TEST(DigitPacking, ProductKeyStyle)
 {
     uint8_t out[16] = {};

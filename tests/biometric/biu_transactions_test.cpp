@@ -288,9 +288,20 @@ TEST_F(UnitTransactions, UnitInformationTraces)
     const auto lines = traces.Lines();
     ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[0], "[APP] [프로덕트 키]\n");
-    EXPECT_EQ(lines[1], "        [3c] [11] [22] [33] [44] [55] [66] [77] [88] [99] [aa] [bb] [cc] [dd] [ee] [f0] \n");
+    // The product key and the session key are withheld, a "[**]" for each byte.
+    std::string withheld16;
+    for (int i = 0; i < 16; ++i) withheld16 += "[**]";
+    EXPECT_EQ(lines[1], "        " + withheld16 + "\n");
     EXPECT_EQ(lines[2], "[APP] ================> Start : Get BIU Info <==================\n\n");
     EXPECT_EQ(lines[3], "[APP] [AES 암호화 키]\n\n");
+    EXPECT_EQ(lines[4], "        " + withheld16 + withheld16 + "\n");
+    // No key shows anywhere (eight bytes of one in a row), in any byte form.
+    const std::vector<uint8_t> keys[] = {std::vector<uint8_t>(kProduct, kProduct + 16), HandshakeKey(), CommandKey()};
+    for (const auto& key : keys)
+        for (const char* format : {"[%02x]", "[%02X]", "[%02x] "}) {
+            const std::string part = ExchangeTrace::FormatBytes(key.data(), 8, format);
+            for (const auto& line : lines) EXPECT_EQ(line.find(part), std::string::npos) << line;
+        }
     auto count = [&](const std::string& line) { return std::count(lines.begin(), lines.end(), line); };
     EXPECT_EQ(count("[APP] [암호화된 요청정보]\n\n"), 2);
     EXPECT_EQ(count("[APP] [Return 되는 처리 결과 Get RandomKey]\n"), 1);
@@ -336,10 +347,15 @@ TEST_F(UnitTransactions, UserInformation)
     ExpectShortExchangeWritten(0x12);
     EXPECT_TRUE(boxes.Boxes().empty());
 
-    const auto lines = traces.Lines();
+    auto lines = traces.Lines();
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[0], "[APP] ================> Start : Get User Info <==================\n");
-    EXPECT_EQ(lines[1], "[APP] ================> end : 정보조회 <==================\n");
+    // The request thread's line after the random-key request; the receive
+    // thread may already be tracing the answer then, so it is looked for
+    // apart from the others.
+    const auto end = std::find(lines.begin(), lines.end(), "[APP] ================> end : 정보조회 <==================\n");
+    ASSERT_NE(end, lines.end());
+    lines.erase(end);
     auto at = std::find(lines.begin(), lines.end(), "[APP] [수신된 헤더 정보]\n");
     ASSERT_NE(at, lines.end());
     EXPECT_EQ(at[3], "        DataLength : [00][00]\n");  // the random-key answer's header
@@ -437,15 +453,29 @@ TEST_F(UnitTransactions, DeletionWithAWrongProductKeyIsSentButNotUnderstood)
     EXPECT_GE(elapsedMs, 5000u);
 }
 
-TEST_F(UnitTransactions, DeletionOfAUserOutsideOneToFourSendsNothing)
+TEST_F(UnitTransactions, DeletionPassesAUserNumberOutsideOneToFourOn)
 {
-    for (uint8_t user : {uint8_t(0), uint8_t(5), uint8_t(9), uint8_t(0xD0)}) {
+    // The number goes to the unit as given: 0 (from '0'), 5 and 9 (from '5',
+    // '9'), 0xD0 (from a character 0); each request is sent, byte 2 holding it.
+    const uint8_t users[] = {0, 5, 9, 0xD0};
+    size_t reports = 0;
+    for (uint8_t user : users) {
         CDelete fingerprints(record, kProduct);
         EXPECT_EQ(Run(fingerprints, [&] { return fingerprints.DeleteUserInfo(user); }), "");
         CDeleteUser whole(record, kProduct);
         EXPECT_EQ(Run(whole, [&] { return whole.DeleteUserInfo(user); }), "");
+        const auto written = sim.Written(0);
+        ASSERT_EQ(written.size(), reports + 4) << int(user);
+        EXPECT_EQ(written[reports + 1], ExpectedReports(ShortRequest(0x25, user), CommandKey())[0]) << int(user);
+        EXPECT_EQ(written[reports + 3], ExpectedReports(ShortRequest(0x26, user), CommandKey())[0]) << int(user);
+        reports += 4;
     }
-    EXPECT_TRUE(sim.Written(0).empty());
+    std::vector<std::pair<uint8_t, uint8_t>> expected;
+    for (uint8_t user : users) {
+        expected.emplace_back(0x25, user);
+        expected.emplace_back(0x26, user);
+    }
+    EXPECT_EQ(unit.Observed().deletions, expected);
 }
 
 TEST_F(UnitTransactions, DeletionTracesAndSilence)

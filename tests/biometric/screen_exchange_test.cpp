@@ -235,6 +235,110 @@ TEST_F(ScreenExchanges, AFailedConfirmationIsAskedAgain)
     EXPECT_EQ(commands[2][3], 0x06);
 }
 
+// A failed scan's answer (16 bytes) in two reports of 8 bytes, Data Type 1
+// then 2; every other answer as the unit frames it (images run over many
+// reports, the last of Data Type 2).
+std::vector<SimReport> FailuresInTwoReports(uint8_t, const std::vector<uint8_t>& sealed)
+{
+    return BiuSimulator::Frame(sealed, sealed.size() == 16 ? std::vector<size_t>{8, 8} : std::vector<size_t>{});
+}
+
+TEST_F(ScreenExchanges, AnImageInOneReportOnlyReturnsToTheFirstScan)
+{
+    const int32_t none[12] = {};
+    unit.scans.push_back(BiuSimulator::EightBitScan(4, 4));  // 40 bytes: one report, Data Type 1
+    CRegistScan scan(record, kProduct, window, 1, none, 0);
+    Prepare(scan);
+    scan.StartFingerRegist(2);
+    window.WaitFor(2);
+    corvane::SleepMs(300);
+    // Drawn, and nothing more: no prompt, no confirmation request.
+    EXPECT_EQ(window.Events(), (std::vector<std::string>{"box:등록 지문을 입력하세요.", "image1:4x4"}));
+    EXPECT_EQ(Commands().size(), 1u);
+    EXPECT_EQ(scan.Phase(), 0);
+    EXPECT_EQ(scan.Step(), 2);
+    EXPECT_GT(scan.SilentForMs(), 0u);  // the screen waits on for the unit
+}
+
+TEST_F(ScreenExchanges, AFirstScanFailureInSeveralReportsRepeatsTheFirstScan)
+{
+    const int32_t none[12] = {};
+    unit.rawAnswer = FailuresInTwoReports;
+    unit.scans.push_back(BiuSimulator::FailedScan(2));
+    CRegistScan scan(record, kProduct, window, 1, none, 0);
+    Prepare(scan);
+    scan.StartFingerRegist(4);
+    auto events = window.WaitFor(3);
+    EXPECT_EQ(events, (std::vector<std::string>{"box:등록 지문을 입력하세요.", "box:비인증키 암호화.", "timer:1001"}));
+    EXPECT_EQ(scan.Phase(), 0);
+    EXPECT_EQ(scan.FailCount(), 1);
+    scan.OnRetryTimer(CRegistScan::kRepeatFirstTimer);
+    events = window.WaitFor(8);
+    EXPECT_EQ(std::vector<std::string>(events.begin() + 3, events.end()),
+              (std::vector<std::string>{"box:등록 지문을 입력하세요.(1)회 실패", "image1:32x40",
+                                        "box:확인 지문을 입력하세요.", "image2:32x40", "finish"}));
+    std::vector<uint8_t> kinds;
+    for (const auto& c : Commands()) kinds.push_back(c[1]);
+    EXPECT_EQ(kinds, (std::vector<uint8_t>{2, 2, 3}));
+}
+
+// Confirmation failures in several reports ask for the confirmation again,
+// three times in a screen's life: the retry count is never reset, not even by
+// a registration that went through. (The screen's timers are driven here as
+// its thread would run them; after the first registration a first-scan timer
+// starts a second one, so that a fourth confirmation failure comes before a
+// fourth failure in a row would close the screen.)
+TEST_F(ScreenExchanges, ConfirmationFailuresInSeveralReportsAreAskedAgainThreeTimesAtMost)
+{
+    const int32_t none[12] = {};
+    unit.rawAnswer = FailuresInTwoReports;
+    for (const BiuSimulator::Scan& s :
+         {BiuSimulator::EightBitScan(32, 40), BiuSimulator::FailedScan(1), BiuSimulator::EightBitScan(32, 40),
+          BiuSimulator::EightBitScan(32, 40), BiuSimulator::FailedScan(4), BiuSimulator::FailedScan(1),
+          BiuSimulator::FailedScan(4)})
+        unit.scans.push_back(s);
+    CRegistScan scan(record, kProduct, window, 1, none, 0);
+    Prepare(scan);
+    scan.StartFingerRegist(7);
+    const std::vector<std::string> failed = {
+        "box:지문 입력이 실패하였습니다.지문을 다시 입력하세요.", "box:확인 지문을 다시 입력하세요.", "timer:1002"};
+    const std::vector<std::string> timedOut = {
+        "box:지문 입력 시간이 초과 하였습니다.지문을 다시 입력하세요.", "box:확인 지문을 다시 입력하세요.", "timer:1002"};
+    std::vector<std::string> expected = {"box:등록 지문을 입력하세요.", "image1:32x40", "box:확인 지문을 입력하세요."};
+    expected.insert(expected.end(), failed.begin(), failed.end());
+    ASSERT_EQ(window.WaitFor(expected.size()), expected);  // retry 1
+    EXPECT_EQ(scan.Phase(), 1);
+
+    scan.OnRetryTimer(CRegistScan::kRepeatConfirmationTimer);
+    for (const char* e : {"box:확인 지문을 입력하세요.(1)회 실패", "image2:32x40", "finish"}) expected.push_back(e);
+    ASSERT_EQ(window.WaitFor(expected.size()), expected);
+    for (int i = 0; i < 100 && scan.Phase() != 0; ++i) corvane::SleepMs(10);  // set after "finish"
+    EXPECT_EQ(scan.Phase(), 0);
+    EXPECT_EQ(scan.Step(), 3);
+
+    scan.OnRetryTimer(CRegistScan::kRepeatFirstTimer);
+    for (const char* e : {"box:등록 지문을 입력하세요.(1)회 실패", "image1:32x40", "box:확인 지문을 입력하세요."})
+        expected.push_back(e);
+    expected.insert(expected.end(), timedOut.begin(), timedOut.end());  // retry 2
+    ASSERT_EQ(window.WaitFor(expected.size()), expected);
+
+    scan.OnRetryTimer(CRegistScan::kRepeatConfirmationTimer);
+    expected.push_back("box:확인 지문을 입력하세요.(1)회 실패");
+    expected.insert(expected.end(), failed.begin(), failed.end());  // retry 3
+    ASSERT_EQ(window.WaitFor(expected.size()), expected);
+
+    scan.OnRetryTimer(CRegistScan::kRepeatConfirmationTimer);
+    expected.push_back("box:확인 지문을 입력하세요.(2)회 실패");
+    expected.push_back(timedOut[0]);  // retry 4: the failure is told, nothing more
+    window.WaitFor(expected.size());
+    corvane::SleepMs(300);
+    EXPECT_EQ(window.Events(), expected);
+    EXPECT_TRUE(scan.IsRunning());
+    std::vector<uint8_t> kinds;
+    for (const auto& c : Commands()) kinds.push_back(c[1]);
+    EXPECT_EQ(kinds, (std::vector<uint8_t>{2, 3, 3, 2, 3, 3, 3}));
+}
+
 TEST_F(ScreenExchanges, AnAnswerLongerThanTheScreenHoldsIsDroppedAndTheSilenceShows)
 {
     const int32_t none[12] = {};

@@ -7,11 +7,15 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 
 # Wine with both loaders: the 32-bit one (wine32, from the i386 architecture)
-# runs the product as shipped, the 64-bit one the 64-bit build.
+# runs the product as shipped, the 64-bit one the 64-bit build. The receipt's
+# test prints through a spooler of its own: CUPS with its PDF printer, reached
+# by Wine's printing through libcups (the i386 one for 32-bit programs), and
+# poppler's tools to read and render the PDF.
 pkgs=(g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
       binutils-mingw-w64-x86-64 wine wine64 wine32:i386 xvfb xauth x11-utils imagemagick locales
       fonts-nanum cmake ninja-build g++ clang libclang-rt-14-dev llvm libgtest-dev
-      curl chromium python3 procps psmisc xdotool file)
+      curl chromium python3 procps psmisc xdotool file
+      cups printer-driver-cups-pdf libcups2 libcups2:i386 poppler-utils)
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 
 if [ "${#need[@]}" -gt 0 ]; then

@@ -157,12 +157,12 @@ CString COBUIssueCtrl::PrintReceiptRequest(const CString& param)
         std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
         open = OpenCardReader();
     }
-    PrintReceipt(param);  // as received: no repair, and its outcome is not looked at
+    const bool printed = PrintReceipt(param);  // as received: no repair
     {
         std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
         CloseCardReader();
     }
-    return JoinSlots(open, "TRUE");
+    return JoinSlots(open, printed ? "TRUE" : "FALSE");
 }
 
 // ----------------------------------------------------------- card operations
@@ -225,13 +225,13 @@ void COBUIssueCtrl::UseReceiptPrinter(IPrintDialog* dialog, std::tm (*localNow)(
     m_pLocalNow = localNow;
 }
 
-void COBUIssueCtrl::PrintReceipt(const CString& amount)
+bool COBUIssueCtrl::PrintReceipt(const CString& amount)
 {
     const std::string date = ReceiptDateText(m_pLocalNow ? m_pLocalNow() : LocalNow());
     if (!m_pPrintDialog)
-        return;
+        return false;
     std::unique_ptr<IPrintContext> printer = m_pPrintDialog->Show();
     if (!printer)
-        return;  // cancelled, or no printer
-    PrintReceiptLines(*printer, ReceiptLines(amount, date));
+        return false;  // cancelled, or no printer
+    return PrintReceiptLines(*printer, ReceiptLines(amount, date));
 }

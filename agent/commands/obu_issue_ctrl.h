@@ -130,8 +130,10 @@ public:
     CString ReadLongBlock();
     CString QueryObuTerminal();
     CString InitIssueCard();
-    // Prints the receipt for `amount` on the printer the operator picks.
-    void PrintReceipt(const CString& amount);
+    // Prints the receipt for `amount` on the printer the operator picks: false
+    // when no printer was picked (cancelled, or none there) or the printer did
+    // not take the whole job.
+    bool PrintReceipt(const CString& amount);
 
     // The card access and the receipt's printer and clock (set by the program
     // at start-up, or by tests). Without a print dialog nothing is printed.

@@ -43,13 +43,14 @@ std::vector<ReceiptLine> ReceiptLines(const CString& amount, const std::string& 
     };
 }
 
-void PrintReceiptLines(IPrintContext& context, const std::vector<ReceiptLine>& lines)
+bool PrintReceiptLines(IPrintContext& context, const std::vector<ReceiptLine>& lines)
 {
-    context.StartDoc(kReceiptDocumentName);
-    context.StartPage();
+    bool taken = context.StartDoc(kReceiptDocumentName);
+    taken &= context.StartPage();
     const int lineHeight = context.LineHeight() > 0 ? context.LineHeight() : 1;
     for (const ReceiptLine& line : lines)
-        context.TextOut(0, line.number * lineHeight, line.bytes.data(), static_cast<int>(line.bytes.size()));
-    context.EndPage();
-    context.EndDoc();
+        taken &= context.TextOut(0, line.number * lineHeight, line.bytes.data(), static_cast<int>(line.bytes.size()));
+    taken &= context.EndPage();
+    taken &= context.EndDoc();
+    return taken;
 }

@@ -11,14 +11,15 @@
 #include "framework/cstring.h"
 
 // A printer device context, as the receipt uses it. Destroying it deletes it.
+// Each call answers whether the device took it.
 class IPrintContext {
 public:
     virtual ~IPrintContext() = default;
-    virtual void StartDoc(const char* documentName) = 0;
-    virtual void StartPage() = 0;
-    virtual void TextOut(int x, int y, const char* bytes, int count) = 0;
-    virtual void EndPage() = 0;
-    virtual void EndDoc() = 0;
+    virtual bool StartDoc(const char* documentName) = 0;
+    virtual bool StartPage() = 0;
+    virtual bool TextOut(int x, int y, const char* bytes, int count) = 0;
+    virtual bool EndPage() = 0;
+    virtual bool EndDoc() = 0;
     // Height of one line of the context's current font, in device units.
     virtual int LineHeight() = 0;
 };
@@ -45,5 +46,6 @@ std::string ReceiptDateText(const std::tm& localTime);
 std::vector<ReceiptLine> ReceiptLines(const CString& amount, const std::string& dateText);
 
 // Prints the lines as one document of one page, each line at x 0 and at its
-// line number times the context's line height.
-void PrintReceiptLines(IPrintContext& context, const std::vector<ReceiptLine>& lines);
+// line number times the context's line height. Every call is made whatever the
+// earlier ones answered; true when the device took every one of them.
+bool PrintReceiptLines(IPrintContext& context, const std::vector<ReceiptLine>& lines);

@@ -7,32 +7,32 @@ CGdiPrintContext::~CGdiPrintContext()
     DeleteDC(m_dc);
 }
 
-void CGdiPrintContext::StartDoc(const char* documentName)
+bool CGdiPrintContext::StartDoc(const char* documentName)
 {
     DOCINFOA info = {};
     info.cbSize = sizeof info;
     info.lpszDocName = documentName;
-    ::StartDocA(m_dc, &info);
+    return ::StartDocA(m_dc, &info) > 0;  // the job's number
 }
 
-void CGdiPrintContext::StartPage()
+bool CGdiPrintContext::StartPage()
 {
-    ::StartPage(m_dc);
+    return ::StartPage(m_dc) > 0;
 }
 
-void CGdiPrintContext::TextOut(int x, int y, const char* bytes, int count)
+bool CGdiPrintContext::TextOut(int x, int y, const char* bytes, int count)
 {
-    ::TextOutA(m_dc, x, y, bytes, count);
+    return ::TextOutA(m_dc, x, y, bytes, count) != FALSE;
 }
 
-void CGdiPrintContext::EndPage()
+bool CGdiPrintContext::EndPage()
 {
-    ::EndPage(m_dc);
+    return ::EndPage(m_dc) > 0;
 }
 
-void CGdiPrintContext::EndDoc()
+bool CGdiPrintContext::EndDoc()
 {
-    ::EndDoc(m_dc);
+    return ::EndDoc(m_dc) > 0;
 }
 
 int CGdiPrintContext::LineHeight()

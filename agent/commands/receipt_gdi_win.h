@@ -14,11 +14,11 @@ public:
     CGdiPrintContext(const CGdiPrintContext&) = delete;
     CGdiPrintContext& operator=(const CGdiPrintContext&) = delete;
 
-    void StartDoc(const char* documentName) override;
-    void StartPage() override;
-    void TextOut(int x, int y, const char* bytes, int count) override;
-    void EndPage() override;
-    void EndDoc() override;
+    bool StartDoc(const char* documentName) override;
+    bool StartPage() override;
+    bool TextOut(int x, int y, const char* bytes, int count) override;
+    bool EndPage() override;
+    bool EndDoc() override;
     int LineHeight() override;
 
 private:

@@ -306,9 +306,9 @@ TEST_F(PanelButtons, WritesWithTheFixedOneShowTheCommandsRefusal)
 
 TEST_F(PanelButtons, ReceiptAndInitialisation)
 {
-    Press(panel, 1021);  // no printer in the test: the receipt answers TRUE all the same
+    Press(panel, 1021);  // no printer in the test: the receipt answers that it did not print
     Press(panel, 1001);
-    EXPECT_EQ(recorded.Texts(), (std::vector<std::string>{"1:TRUE", "1:1"}));
+    EXPECT_EQ(recorded.Texts(), (std::vector<std::string>{"1:FALSE", "1:1"}));
 }
 
 TEST_F(PanelButtons, ManufactureNumberShowsNineAndSpareButtonsNothing)

@@ -476,24 +476,31 @@ namespace {
 struct PrintJob {
     std::vector<std::string> calls;
     std::vector<std::pair<int, std::string>> lines;  // y, bytes
+    std::string refused;  // the call the printer refuses ("TextOut 8": line 8's), none when empty
 };
 
 class RecordingContext : public IPrintContext {
 public:
     explicit RecordingContext(PrintJob& job) : m_job(job) {}
     ~RecordingContext() override { m_job.calls.push_back("DeleteDC"); }
-    void StartDoc(const char* name) override { m_job.calls.push_back(std::string("StartDoc ") + name); }
-    void StartPage() override { m_job.calls.push_back("StartPage"); }
-    void TextOut(int x, int y, const char* bytes, int count) override
+    bool StartDoc(const char* name) override { return Record(std::string("StartDoc ") + name, "StartDoc"); }
+    bool StartPage() override { return Record("StartPage"); }
+    bool TextOut(int x, int y, const char* bytes, int count) override
     {
         EXPECT_EQ(x, 0);
         m_job.lines.emplace_back(y, std::string(bytes, static_cast<size_t>(count)));
+        return m_job.refused != "TextOut " + std::to_string(y / LineHeight());
     }
-    void EndPage() override { m_job.calls.push_back("EndPage"); }
-    void EndDoc() override { m_job.calls.push_back("EndDoc"); }
+    bool EndPage() override { return Record("EndPage"); }
+    bool EndDoc() override { return Record("EndDoc"); }
     int LineHeight() override { return 20; }
 
 private:
+    bool Record(const std::string& call, const std::string& name = "")
+    {
+        m_job.calls.push_back(call);
+        return m_job.refused != (name.empty() ? call : name);
+    }
     PrintJob& m_job;
 };
 
@@ -514,6 +521,7 @@ private:
     bool m_cancel;
 };
 
+const std::vector<std::string> kWholeJob = {"StartDoc IssueSystem", "StartPage", "EndPage", "EndDoc", "DeleteDC"};
 
 std::string Cp949(const char* hex)
 {
@@ -531,8 +539,7 @@ TEST(CardCommands, ReceiptLinesByteForByte)  // id 52
     bench.ctrl->UseReceiptPrinter(&dialog, FixedTime);
     EXPECT_EQ(bench.Run(52, "15%2C000"), "1:TRUE");
 
-    EXPECT_EQ(job.calls, (std::vector<std::string>{"StartDoc IssueSystem", "StartPage", "EndPage", "EndDoc",
-                                                   "DeleteDC"}));
+    EXPECT_EQ(job.calls, kWholeJob);
     const std::string lf = "\x0A\x0D";
     const std::vector<std::pair<int, std::string>> expected = {
         {0, "\x1B\x61\x01"},
@@ -570,13 +577,33 @@ TEST(CardCommands, ReceiptCancelledOrWithoutReader)  // id 52
     PrintJob job;
     RecordingDialog cancelled(job, true);
     bench.ctrl->UseReceiptPrinter(&cancelled, FixedTime);
-    EXPECT_EQ(bench.Run(52, "15000"), "0:TRUE");
+    EXPECT_EQ(bench.Run(52, "15000"), "0:FALSE") << "nothing printed";
     EXPECT_EQ(cancelled.shown, 1);
     EXPECT_TRUE(job.calls.empty()) << "no document is started";
+
+    bench.ctrl->UseReceiptPrinter(nullptr, FixedTime);
+    EXPECT_EQ(bench.Run(52, "15000"), "0:FALSE") << "no printer to print on";
+    EXPECT_TRUE(job.calls.empty());
 
     RecordingDialog dialog(job);
     bench.ctrl->UseReceiptPrinter(&dialog, FixedTime);
     EXPECT_EQ(bench.Run(52, ""), "0:TRUE");
     ASSERT_EQ(job.lines.size(), 25u);
     EXPECT_EQ(job.lines[8].second, " 금     액  :  원정");
+}
+
+// A printer that refuses any one call of the job: the answer says the receipt
+// did not print, and the rest of the job is still sent and the context deleted.
+TEST(CardCommands, ReceiptRefusedByThePrinter)  // id 52
+{
+    for (const char* refused : {"StartDoc", "StartPage", "TextOut 0", "TextOut 8", "TextOut 26", "EndPage", "EndDoc"}) {
+        Bench bench(Link::kPcsc);
+        PrintJob job;
+        job.refused = refused;
+        RecordingDialog dialog(job);
+        bench.ctrl->UseReceiptPrinter(&dialog, FixedTime);
+        EXPECT_EQ(bench.Run(52, "15000"), "1:FALSE") << refused;
+        EXPECT_EQ(job.calls, kWholeJob) << refused;
+        EXPECT_EQ(job.lines.size(), 25u) << refused;
+    }
 }

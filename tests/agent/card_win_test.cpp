@@ -161,6 +161,17 @@ namespace {
 constexpr int kPageWidth = 640;
 constexpr int kPageHeight = 900;
 
+// A memory device context drawing into a bitmap: the lines are drawn for real,
+// and the document and page calls, which a bitmap has no use for, succeed.
+class BitmapContext : public CGdiPrintContext {
+public:
+    using CGdiPrintContext::CGdiPrintContext;
+    bool StartDoc(const char*) override { return true; }
+    bool StartPage() override { return true; }
+    bool EndPage() override { return true; }
+    bool EndDoc() override { return true; }
+};
+
 // A print dialog that "returns" a memory device context drawing into a bitmap.
 class BitmapDialog : public IPrintDialog {
 public:
@@ -182,7 +193,7 @@ public:
         HDC dc = CreateCompatibleDC(nullptr);
         SelectObject(dc, m_bitmap);
         PatBlt(dc, 0, 0, kPageWidth, kPageHeight, WHITENESS);
-        return std::make_unique<CGdiPrintContext>(dc);
+        return std::make_unique<BitmapContext>(dc);
     }
 
     static int Stride() { return (kPageWidth * 3 + 3) & ~3; }

@@ -5,6 +5,10 @@
 //   agent_probe command HWND ID   posts the menu command ID (WM_COMMAND) to the frame
 //   agent_probe icon HWND         "present" when the tray holds icon 128 of that window, else "absent"
 //   agent_probe menus             one line per shown popup menu: "<left> <top> <right> <bottom>"
+//   agent_probe dialogs PID       one line per shown dialog box of process PID (print dialogs,
+//                                 message boxes): "<hwnd> <left> <top> <right> <bottom>"
+//   agent_probe item HWND ID      the screen rectangle of a dialog's control: "<left> <top> <right> <bottom>"
+//   agent_probe text HWND ID      the text of a dialog's control, in hexadecimal
 #include <windows.h>
 #include <shellapi.h>
 
@@ -68,6 +72,40 @@ BOOL CALLBACK ListMenu(HWND window, LPARAM)
     return TRUE;
 }
 
+BOOL CALLBACK ListDialog(HWND window, LPARAM pid)
+{
+    char className[32] = {};
+    GetClassNameA(window, className, sizeof className);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (std::strcmp(className, "#32770") == 0 && IsWindowVisible(window) && owner == static_cast<DWORD>(pid)) {
+        RECT r;
+        GetWindowRect(window, &r);
+        std::printf("%llu %ld %ld %ld %ld\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)),
+                    r.left, r.top, r.right, r.bottom);
+    }
+    return TRUE;
+}
+
+int DialogItem(const char* dialog, const char* id, bool text)
+{
+    HWND item = GetDlgItem(ParseWindow(dialog), std::atoi(id));
+    if (!item) return 1;
+    if (text) {
+        char buffer[512] = {};
+        // Sent, not GetWindowText: that reads only the caption of another process's window.
+        const int length = static_cast<int>(
+            SendMessageA(item, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer)));
+        for (int i = 0; i < length; ++i) std::printf("%02x", static_cast<unsigned char>(buffer[i]));
+        std::printf("\n");
+        return 0;
+    }
+    RECT r;
+    GetWindowRect(item, &r);
+    std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right, r.bottom);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -82,6 +120,11 @@ int main(int argc, char** argv)
         EnumWindows(ListMenu, 0);
         return 0;
     }
+    if (command == "dialogs" && argc == 3) {
+        EnumWindows(ListDialog, std::atol(argv[2]));
+        return 0;
+    }
+    if ((command == "item" || command == "text") && argc == 4) return DialogItem(argv[2], argv[3], command == "text");
     if (command == "notify" && argc == 4) {
         return PostMessageA(ParseWindow(argv[2]), WM_USER + 1, 128, std::strtol(argv[3], nullptr, 0)) ? 0 : 1;
     }
@@ -98,6 +141,7 @@ int main(int argc, char** argv)
         std::printf("%s\n", Shell_NotifyIconA(NIM_MODIFY, &tray) ? "present" : "absent");
         return 0;
     }
-    std::fprintf(stderr, "usage: agent_probe run-value|frames|menus|notify HWND MSG|command HWND ID|icon HWND\n");
+    std::fprintf(stderr, "usage: agent_probe run-value|frames|menus|dialogs PID|item HWND ID|text HWND ID|"
+                         "notify HWND MSG|command HWND ID|icon HWND\n");
     return 2;
 }

@@ -106,14 +106,19 @@ private:
 
 class CountingPrinter : public IPrintContext {
 public:
-    void StartDoc(const char* name) override { Require(std::strcmp(name, kReceiptDocumentName) == 0); }
-    void StartPage() override {}
-    void TextOut(int, int y, const char* bytes, int count) override
+    bool StartDoc(const char* name) override
+    {
+        Require(std::strcmp(name, kReceiptDocumentName) == 0);
+        return true;
+    }
+    bool StartPage() override { return true; }
+    bool TextOut(int, int y, const char* bytes, int count) override
     {
         Require(y >= 0 && count >= 0 && (count == 0 || bytes != nullptr));
+        return true;
     }
-    void EndPage() override {}
-    void EndDoc() override {}
+    bool EndPage() override { return true; }
+    bool EndDoc() override { return true; }
     int LineHeight() override { return 40; }
 };
 

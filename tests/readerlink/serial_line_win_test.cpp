@@ -1,19 +1,13 @@
 // Tarnlink.dll itself, loaded through its import library, on a real serial
 // line: Wine's COM5 (and COM12) lead through a pseudo-terminal to the simulated
 // reader that this program runs at the far end (run_windows_test.sh --serial).
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "readerlink/tarnlink.h"
+#include "tests/readerlink/reader_line_end_win.h"
 #include "tests/sim/card_reader_sim.h"
 #include "tests/sim/station_sims.h"
 
@@ -22,98 +16,13 @@ using sim::ReaderFault;
 
 namespace {
 
-// The simulated reader at the far end of the line.
-class ReaderAtLineEnd {
-public:
-    ReaderAtLineEnd()
-    {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        const char* port = std::getenv("CORVANE_READER_LINE_PORT");
-        if (!port) return;
-        m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<u_short>(std::atoi(port)));
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (connect(m_socket, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) return;
-        m_connected = true;
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~ReaderAtLineEnd()
-    {
-        closesocket(m_socket);
-        if (m_thread.joinable()) m_thread.join();
-        WSACleanup();
-    }
-    bool connected() const { return m_connected; }
-
-    void With(const std::function<void(sim::CardReaderSim&)>& change)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        change(m_reader);
-    }
-    // Puts another device at the line's end (null: the reader again).
-    void Use(sim::SerialPeer* peer)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_peer = peer ? peer : &m_reader;
-    }
-    bool Check(const std::function<bool()>& condition)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return condition();
-    }
-    // Bytes the device sends of its own accord.
-    void Send(const Bytes& bytes)
-    {
-        send(m_socket, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0);
-    }
-    sim::CardReaderSim::Request Last()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_reader.requests.empty() ? sim::CardReaderSim::Request{} : m_reader.requests.back();
-    }
-
-private:
-    void Serve()
-    {
-        char buffer[4096];
-        for (;;) {
-            const int n = recv(m_socket, buffer, sizeof buffer, 0);
-            if (n <= 0) return;
-            Bytes reply;
-            {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                reply = m_peer->FromSerialLine(reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(n));
-            }
-            if (!reply.empty()) send(m_socket, reinterpret_cast<const char*>(reply.data()), static_cast<int>(reply.size()), 0);
-        }
-    }
-
-    SOCKET m_socket = INVALID_SOCKET;
-    bool m_connected = false;
-    std::mutex m_mutex;
-    sim::CardReaderSim m_reader;
-    sim::SerialPeer* m_peer = &m_reader;
-    std::thread m_thread;
-};
-
-ReaderAtLineEnd* g_line = nullptr;
-
 const uint8_t kSelect[] = {0x00, 0xA4, 0x04, 0x00, 0x00};
 
-class SerialLine : public ::testing::Test {
+class SerialLine : public WithReaderLine {
 protected:
-    static void SetUpTestSuite() { g_line = new ReaderAtLineEnd; }
-    static void TearDownTestSuite()
-    {
-        delete g_line;
-        g_line = nullptr;
-    }
     void SetUp() override
     {
-        ASSERT_TRUE(g_line->connected()) << "run through run_windows_test.sh --serial";
+        WithReaderLine::SetUp();
         std::memset(out, 0xEE, sizeof out);
     }
     bool OutUntouched() const
@@ -132,30 +41,30 @@ TEST_F(SerialLine, FramesCrossTheLineByteForByte)
 {
     ASSERT_EQ(TARN_InitPort(5, 9600), 5);
     EXPECT_EQ(TARN_IC_PowerOn(5, &outLen, out), 0);
-    EXPECT_EQ(g_line->Last().wire, (Bytes{0x02, 0x00, 0x02, 0xC0, 0x00, 0xC2}));
+    EXPECT_EQ(line->Last().wire, (Bytes{0x02, 0x00, 0x02, 0xC0, 0x00, 0xC2}));
 
     EXPECT_EQ(TARN_IC_Case2(5, 5, kSelect, &outLen, out), 0);
-    EXPECT_EQ(g_line->Last().wire, (Bytes{0x02, 0x00, 0x06, 0xC2, 0x00, 0xA4, 0x04, 0x00, 0x00, 0x64}));
+    EXPECT_EQ(line->Last().wire, (Bytes{0x02, 0x00, 0x06, 0xC2, 0x00, 0xA4, 0x04, 0x00, 0x00, 0x64}));
 
     const uint8_t probe[] = {0x03, 0x00, 0x00, 0x00};
     EXPECT_EQ(TARN_ABM_Transparent(5, 0x4C, 4, probe, &outLen, out), 2);  // no contactless card
-    EXPECT_EQ(g_line->Last().wire, (Bytes{0x02, 0x00, 0x05, 0x4C, 0x03, 0x00, 0x00, 0x00, 0x4A}));
+    EXPECT_EQ(line->Last().wire, (Bytes{0x02, 0x00, 0x05, 0x4C, 0x03, 0x00, 0x00, 0x00, 0x4A}));
 
     const uint8_t two[] = {0x01, 0x02};
     TARN_BM_Transparent_Test(5, 2, two, &outLen, out, 0xA5, 0x5A);
-    EXPECT_EQ(g_line->Last().wire, (Bytes{0x02, 0x00, 0x03, 0x60, 0x01, 0x02, 0x60}));
+    EXPECT_EQ(line->Last().wire, (Bytes{0x02, 0x00, 0x03, 0x60, 0x01, 0x02, 0x60}));
     EXPECT_EQ(TARN_BM_Transparent_Set(5, 0x1234, &outLen, out), 1);  // the tail reached the reader first
-    g_line->With([](sim::CardReaderSim& reader) {
+    line->With([](sim::CardReaderSim& reader) {
         const auto& test = reader.requests[reader.requests.size() - 2];
         EXPECT_EQ(test.trailing, (Bytes{0xA5, 0x5A}));
     });
-    EXPECT_EQ(g_line->Last().wire, (Bytes{0x02, 0x00, 0x03, 0x62, 0x34, 0x12, 0x47}));
+    EXPECT_EQ(line->Last().wire, (Bytes{0x02, 0x00, 0x03, 0x62, 0x34, 0x12, 0x47}));
 }
 
 TEST_F(SerialLine, RepliesAreReducedByTheCommandRule)
 {
     ASSERT_EQ(TARN_InitPort(5, 9600), 5);
-    g_line->With([](sim::CardReaderSim& reader) {
+    line->With([](sim::CardReaderSim& reader) {
         reader.card.apdus[Bytes(kSelect, kSelect + 5)] = {0x6F, 0x00, 0x90, 0x00};
     });
     EXPECT_EQ(TARN_IC_Case3(5, 5, kSelect, &outLen, out), 0);
@@ -165,7 +74,7 @@ TEST_F(SerialLine, RepliesAreReducedByTheCommandRule)
     // A reply of more than 1024 data bytes comes whole, its length no error.
     Bytes longAnswer(1 + TARNLINK_MAX_REPLY, 0x5C);
     longAnswer[0] = 0x00;
-    g_line->With([&](sim::CardReaderSim& reader) { reader.card.replies[{0xC2, 0x00, 0xB0, 0x00, 0x00, 0x00}] = longAnswer; });
+    line->With([&](sim::CardReaderSim& reader) { reader.card.replies[{0xC2, 0x00, 0xB0, 0x00, 0x00, 0x00}] = longAnswer; });
     const uint8_t readAll[] = {0x00, 0xB0, 0x00, 0x00, 0x00};
     EXPECT_EQ(TARN_IC_Case2(5, 5, readAll, &outLen, out), 0);
     EXPECT_EQ(outLen, TARNLINK_MAX_REPLY);
@@ -173,10 +82,10 @@ TEST_F(SerialLine, RepliesAreReducedByTheCommandRule)
 
     std::memset(out, 0xEE, sizeof out);
     outLen = -7;
-    g_line->With([](sim::CardReaderSim& reader) { reader.card.contact = false; });
+    line->With([](sim::CardReaderSim& reader) { reader.card.contact = false; });
     EXPECT_EQ(TARN_IC_PowerOn(5, &outLen, out), 2);
     EXPECT_TRUE(OutUntouched());
-    g_line->With([](sim::CardReaderSim& reader) { reader.card.contact = true; });
+    line->With([](sim::CardReaderSim& reader) { reader.card.contact = true; });
 
     const struct {
         ReaderFault fault;
@@ -189,7 +98,7 @@ TEST_F(SerialLine, RepliesAreReducedByTheCommandRule)
     };
     for (const auto& f : faults) {
         SCOPED_TRACE(f.expected);
-        g_line->With([&](sim::CardReaderSim& reader) { reader.InjectFault(f.fault); });
+        line->With([&](sim::CardReaderSim& reader) { reader.InjectFault(f.fault); });
         EXPECT_EQ(TARN_IC_PowerOn(5, &outLen, out), f.expected);
         EXPECT_TRUE(OutUntouched());
         // What is left of a bad reply does not spoil the next one.
@@ -202,7 +111,7 @@ TEST_F(SerialLine, RepliesAreReducedByTheCommandRule)
 TEST_F(SerialLine, SilentReaderTimesOutAfterTenSeconds)
 {
     ASSERT_EQ(TARN_InitPort(5, 9600), 5);
-    g_line->With([](sim::CardReaderSim& reader) { reader.InjectFault(ReaderFault::Silence); });
+    line->With([](sim::CardReaderSim& reader) { reader.InjectFault(ReaderFault::Silence); });
     const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(TARN_IC_PowerOn(5, &outLen, out), TARNLINK_ERR_TIMEOUT);
     const ULONGLONG took = GetTickCount64() - start;
@@ -219,7 +128,7 @@ TEST_F(SerialLine, PortsFromTenOnOpenByTheirNumber)
     // COM12 is the same line; it opens under its own number.
     ASSERT_EQ(TARN_InitPort(12, 9600), 12);
     EXPECT_EQ(TARN_IC_PowerOn(12, &outLen, out), 0);
-    EXPECT_EQ(g_line->Last().data, (Bytes{0xC0, 0x00}));
+    EXPECT_EQ(line->Last().data, (Bytes{0xC0, 0x00}));
     EXPECT_EQ(TARN_ClosePort(12), 1);
 }
 
@@ -265,17 +174,17 @@ TEST_F(SerialLine, BusListenerEchoesFramesToNodeZero)
     ASSERT_TRUE(listen && poll);
 
     sim::NodeStationSim station(5, true);
-    g_line->Use(&station);
+    line->Use(&station);
     ASSERT_EQ(listen(5, 9600, 0, 8, 0, 1, 1), 5);
     const Bytes frame = station.Unsolicited(0, {0x31, 0x32});
-    g_line->Send(frame);
+    line->Send(frame);
     bool echoed = false;
     for (int i = 0; i < 300 && !echoed; ++i) {
         Sleep(10);
-        echoed = g_line->Check([&] { return station.echoes.size() == 1; });
+        echoed = line->Check([&] { return station.echoes.size() == 1; });
     }
     EXPECT_TRUE(echoed);
-    EXPECT_TRUE(g_line->Check([&] { return !station.echoes.empty() && station.echoes[0] == frame; }));
+    EXPECT_TRUE(line->Check([&] { return !station.echoes.empty() && station.echoes[0] == frame; }));
     EXPECT_EQ(poll(5, 0, nullptr, 0, out), 2);
     EXPECT_EQ(Bytes(out, out + 3), (Bytes{0x31, 0x32, 0xEE}));
     std::memset(out, 0xEE, sizeof out);
@@ -284,5 +193,5 @@ TEST_F(SerialLine, BusListenerEchoesFramesToNodeZero)
     // Closing stops the listener, then closes the line.
     EXPECT_EQ(ClosePort(5), 5);
     EXPECT_EQ(TARN_ClosePort(5), -1);
-    g_line->Use(nullptr);
+    line->Use(nullptr);
 }

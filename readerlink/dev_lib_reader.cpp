@@ -18,7 +18,7 @@ int CDevLibReader::Receive()
         if (got == 1) {
             const int result = receiver.Feed(byte);
             if (result == SerialReplyReceiver::kIncomplete) continue;
-            if (!IsError(result)) record.m_nRespLen = result;
+            if (result == kReplyTaken) record.m_nRespLen = receiver.DataLength();
             return result;
         }
         // Nothing came, or the read failed: a failing port is given the same
@@ -84,7 +84,7 @@ int CDevLibReader::UsbRead()
     // A read too short to hold the length prefix and a status byte leaves no
     // data; the command rule turns that into 1034.
     record.m_nRespLen = got >= 2 ? got - 2 : 0;
-    return got;
+    return kReplyTaken;
 }
 
 int CDevLibReader::OpenUsbPort()

@@ -21,6 +21,8 @@ public:
 
     using CDevLib::CDevLib;
 
+    // The exchanges answer kReplyTaken with the reply's data count in
+    // m_nRespLen, or an error.
     int Receive() override;
     // Serial: drop queued input, write the built frame, receive the reply.
     int SendFrame(int node) override;

@@ -7,6 +7,11 @@ namespace tarnlink {
 
 constexpr int kMaxSuccess = 1024;
 
+// The reader protocol's exchanges answer kReplyTaken for a good reply and
+// leave its data count in the record's m_nRespLen: a reply may bring up to
+// 2044 data bytes, more than a success result can count.
+constexpr int kReplyTaken = 0;
+
 constexpr int kErrModemId1 = 1025;       // first identifier of a modem reply differs
 constexpr int kErrModemId2 = 1026;       // second identifier of a modem reply differs
 constexpr int kErrNoStx = 1027;          // first byte of a reply is not STX
@@ -18,7 +23,7 @@ constexpr int kErrUsbRead = 1032;        // USB read failed
 constexpr int kErrReplyTooLong = 1033;   // reply longer than the reply buffer holds
 constexpr int kErrNoStatus = 1034;       // reply without a status byte (LEN 0, short USB read)
 constexpr int kErrRequestTooLong = 1035; // caller's data longer than the request buffer holds
-constexpr int kErrBadLength = 1036;      // length digits of a modem reply are not a number
+constexpr int kErrBadLength = 1036;      // length characters of a modem reply weigh less than zero
 constexpr int kErrNotSupported = 1037;   // the port's protocol does not offer the operation
 
 constexpr int kErrNoRecord = 1250;       // no record for the port number

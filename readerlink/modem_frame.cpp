@@ -56,11 +56,12 @@ int ModemReplyReceiver::Feed(uint8_t byte)
         std::memcmp(m_reply + 1 + kModemIdLength, m_id2, kModemIdLength) != 0)
         return kErrModemId2;
     if (at == 24) {
+        // Each character weighs its code less '0', digit or not. A length below
+        // zero would put the ETX at a position already passed, and one beyond
+        // the buffer its data past it: neither is waited for.
         m_length = 0;
-        for (int i = 21; i <= 24; ++i) {
-            if (m_reply[i] < '0' || m_reply[i] > '9') return kErrBadLength;
-            m_length = m_length * 10 + (m_reply[i] - '0');
-        }
+        for (int i = 21; i <= 24; ++i) m_length = m_length * 10 + (m_reply[i] - '0');
+        if (m_length < 0) return kErrBadLength;
         if (m_length + 28 > m_capacity) return kErrReplyTooLong;
     }
     if (at < 25) return kIncomplete;

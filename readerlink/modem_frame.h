@@ -21,9 +21,10 @@ uint16_t Crc16(const uint8_t* bytes, int n);
 int BuildModemFrame(const uint8_t* request, int n, uint8_t* frame, int capacity);
 
 // Takes a reply into the reply buffer, each byte at its frame index; bytes
-// ahead of the STX are dropped. Outcome: LEN + 24 (identifiers, digits and
-// data), 1025/1026 another identifier, 1036 length digits that are not digits,
-// 1033 a LEN the buffer cannot hold, 1029 no ETX, 1028 wrong CRC.
+// ahead of the STX are dropped. LEN weighs its four characters 1000, 100, 10
+// and 1 by their codes less '0' (":" counts 10). Outcome: LEN + 24
+// (identifiers, digits and data), 1025/1026 another identifier, 1036 a LEN
+// below zero, 1033 a LEN the buffer cannot hold, 1029 no ETX, 1028 wrong CRC.
 class ModemReplyReceiver : public IByteReceiver {
 public:
     // `id2` starting with a space accepts any second identifier.

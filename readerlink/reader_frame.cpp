@@ -54,7 +54,7 @@ int SerialReplyReceiver::Feed(uint8_t byte)
         m_reply[at] = byte;
         return kIncomplete;
     }
-    return byte == CDevLib::CalcBcc(m_reply + 1, m_length + 2) ? m_length : kErrCheck;
+    return byte == CDevLib::CalcBcc(m_reply + 1, m_length + 2) ? kReplyTaken : kErrCheck;
 }
 
 }  // namespace tarnlink

@@ -29,9 +29,11 @@ public:
 
     SerialReplyReceiver(uint8_t* reply, int capacity) : m_reply(reply), m_capacity(capacity) {}
 
-    // kIncomplete while the frame goes on; then the outcome: LEN on success,
-    // 1027 no STX, 1028 wrong BCC, 1033 LEN too long for the buffer.
+    // kIncomplete while the frame goes on; then the outcome: kReplyTaken for a
+    // good frame (its LEN in DataLength()), 1027 no STX, 1028 wrong BCC, 1033
+    // LEN too long for the buffer.
     int Feed(uint8_t byte);
+    int DataLength() const { return m_length; }
     int position() const { return m_position; }
     // The largest LEN the buffer takes (the whole frame, BCC included, fits).
     int MaxDataLength() const { return m_capacity - 4; }

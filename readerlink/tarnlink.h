@@ -27,7 +27,7 @@
 #define TARNLINK_ERR_REPLY_TOO_LONG 1033   /* reply longer than the library's buffer */
 #define TARNLINK_ERR_NO_STATUS 1034        /* reply without a status byte */
 #define TARNLINK_ERR_REQUEST_TOO_LONG 1035 /* data longer than a request can carry */
-#define TARNLINK_ERR_BAD_LENGTH 1036       /* length digits of a modem reply are not digits */
+#define TARNLINK_ERR_BAD_LENGTH 1036       /* length characters of a modem reply give less than 0 */
 #define TARNLINK_ERR_NOT_SUPPORTED 1037    /* the port's protocol does not offer the call */
 #define TARNLINK_ERR_NO_PORT 1250          /* the port was never initialised */
 #define TARNLINK_ERR_NODE 1255             /* the reply came from another node */
@@ -131,8 +131,9 @@ int TARNLINK_CALL PollingTarn(unsigned char port, unsigned char node, const unsi
  * opened); another protocol only keeps the settings (0). */
 int TARNLINK_CALL ListenPollTarn(int port, int baud, unsigned char parity, unsigned char dataBits,
                                  unsigned char stopBits, short lineMode, short protocol);
-/* Keeps the bus listener running and hands over the newest frame it heard
- * (data count, 0 for none; -1 the port cannot listen). */
+/* Keeps the bus listener running and hands over the data of the newest frame
+ * it heard, on every call (data count, 0 for none). A port that cannot listen
+ * hands over the data of its last reply. */
 int TARNLINK_CALL listPollingTarn(unsigned char port, int node, const unsigned char* data, unsigned char len,
                                   unsigned char* out);
 /* Text modem block transfer; the reply text in out, its length returned. */

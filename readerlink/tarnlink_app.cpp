@@ -53,7 +53,7 @@ int CTarnlinkApp::ClosePort(int port)
 }
 
 int CTarnlinkApp::ReaderCommand(int port, uint8_t command, const uint8_t* data, int len, int* outLen, uint8_t* out,
-                                const uint8_t* tail)
+                                const uint8_t* tail, int maxData)
 {
     CCommOBJ* record = FindRecord(port);
     if (!record) return kErrNoRecord;
@@ -61,7 +61,8 @@ int CTarnlinkApp::ReaderCommand(int port, uint8_t command, const uint8_t* data, 
     if (!record->m_pDevice) return kErrNoRecord;
     // Command byte, data, and the tail two places behind the data.
     const int tailRoom = tail ? 3 : 0;
-    if (len < 0 || 1 + len + tailRoom > kRequestCapacity || (len > 0 && !data)) return kErrRequestTooLong;
+    if (len < 0 || len > maxData || 1 + len + tailRoom > kRequestCapacity || (len > 0 && !data))
+        return kErrRequestTooLong;
 
     uint8_t request[kRequestCapacity] = {};
     request[0] = command;

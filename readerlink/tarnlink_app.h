@@ -31,9 +31,10 @@ public:
     // (and, on serial lines, the two `tail` bytes after the frame when given)
     // and reduces the reply: 0 with the payload in out and its length in
     // *outLen; the reader's non-zero status; or an error above 1024, with the
-    // first 10 reply bytes cleared.
+    // first 10 reply bytes cleared. More than `maxData` data bytes (or than the
+    // request holds) give 1035; a port without a record gives 1250 first.
     int ReaderCommand(int port, uint8_t command, const uint8_t* data, int len, int* outLen, uint8_t* out,
-                      const uint8_t* tail = nullptr);
+                      const uint8_t* tail = nullptr, int maxData = kRequestCapacity - 1);
 
     // The version: the payload whatever the status (no length reported); the
     // status, or an error.
@@ -55,8 +56,9 @@ public:
     int ListenPoll(int port, uint32_t baud, uint8_t parity, uint8_t dataBits, uint8_t stopBits, int16_t lineMode,
                    int16_t protocol);
     // Keeps (or starts) the port's listener and hands over the data of the
-    // newest frame it heard since the last call: their count (0 for none), or
-    // -1 when the port cannot listen.
+    // reply as it stands (the newest frame the listener heard): their count, 0
+    // when nothing was heard. A port whose device cannot listen hands over its
+    // reply the same way.
     int ListenPolling(int port, const uint8_t* data, int len, uint8_t* out);
     // Text modem: the block transfer of `len` data bytes padded with "0" to a
     // multiple of 8; the reply text in out, its length returned.

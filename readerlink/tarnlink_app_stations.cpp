@@ -110,13 +110,11 @@ int CTarnlinkApp::ListenPolling(int port, const uint8_t* data, int len, uint8_t*
 {
     return OnPort(port, kErrNoRecord, [&](CCommOBJ* record) -> int {
         if (!SetRequest(*record, data, len)) return kErrRequestTooLong;
-        const int opened = record->m_pDevice->OpenListen();
-        if (opened <= 0) return -1;
-        // The newest frame heard, handed over once.
-        const int count = record->m_nRespLen;
-        CopyReply(*record, 3, count, out);
-        record->m_nRespLen = 0;
-        return count;
+        // A port that listens already keeps its listener; one that cannot
+        // listen hands over its reply all the same.
+        record->m_pDevice->OpenListen();
+        CopyReply(*record, 3, record->m_nRespLen, out);
+        return record->m_nRespLen;
     });
 }
 

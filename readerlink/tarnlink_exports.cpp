@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-#include "readerlink/error_codes.h"
 #include "readerlink/tarnlink_app.h"
 
 using tarnlink::TheApp;
@@ -173,8 +172,7 @@ int TARNLINK_CALL TARN_AM_Device_Info(int port, unsigned char* out) { return Fet
 
 int TARNLINK_CALL TARN_AM_WriteE2(int port, int len, const unsigned char* data)
 {
-    if (len > kMaxE2Data) return tarnlink::kErrRequestTooLong;
-    return Command(port, 0x42, data, len);
+    return TheApp().ReaderCommand(port, 0x42, data, len, nullptr, nullptr, nullptr, kMaxE2Data);
 }
 
 int TARNLINK_CALL TARN_AM_ReadE2(int port, const unsigned char* p, unsigned char* out) { return Fetch(port, 0x43, p, 3, out); }

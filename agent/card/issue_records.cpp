@@ -41,13 +41,6 @@ bool Pack(std::string_view item, uint8_t* field, size_t width, int (*value)(char
     return true;
 }
 
-bool IsFieldDigit(char c, Digits digits)
-{
-    if (c >= '0' && c <= '9')
-        return true;
-    return digits == Digits::kHexadecimal && c >= 'A' && c <= 'F';
-}
-
 }  // namespace
 
 bool PackDecimalDigits(std::string_view item, uint8_t* field, size_t width)
@@ -60,16 +53,9 @@ bool PackHexDigits(std::string_view item, uint8_t* field, size_t width)
     return Pack(item, field, width, HexValue);
 }
 
-bool ItemFitsField(std::string_view item, size_t width, Digits digits)
+bool ItemStaysInField(std::string_view item, size_t width)
 {
-    if (item.empty() || item == "0")
-        return true;
-    if (item.size() % 2 != 0 || item.size() > 2 * width)
-        return false;
-    for (char c : item)
-        if (!IsFieldDigit(c, digits))
-            return false;
-    return true;
+    return item.size() % 2 != 0 || item.size() <= 2 * width;
 }
 
 std::string_view CutItem(std::string_view& rest, bool* complete)
@@ -115,16 +101,11 @@ int CIssueData::BuildIssueRecord45(uint8_t* out, int* outLength) const
     return 1;
 }
 
-bool CIssueData::CheckIssueText(std::string_view text, std::string_view* rest)
+bool CIssueData::CheckIssueText(std::string_view text)
 {
-    for (const FieldLayout& f : kIssueFields) {
-        bool complete = false;
-        std::string_view item = CutItem(text, &complete);
-        if (!complete || !ItemFitsField(item, f.width, f.digits))
+    for (const FieldLayout& f : kIssueFields)
+        if (!ItemStaysInField(CutItem(text), f.width))
             return false;
-    }
-    if (rest)
-        *rest = text;
     return true;
 }
 
@@ -159,12 +140,9 @@ int CNoOBUReIssueData::Pack(uint8_t* out, int* outLength) const
 
 bool CNoOBUReIssueData::CheckReIssueText(std::string_view text)
 {
-    for (int n = 0; n < 2; ++n) {
-        bool complete = false;
-        std::string_view number = CutItem(text, &complete);
-        if (!complete || !ItemFitsField(number, kNumberSize, Digits::kDecimal))
+    for (int n = 0; n < 2; ++n)
+        if (!ItemStaysInField(CutItem(text), kNumberSize))
             return false;
-    }
     return CheckIssueText(text);
 }
 
@@ -198,20 +176,6 @@ int COBUNumber::GetNext(uint8_t* out)
     PackDecimalDigits(m_numbers.front(), out, kPackedSize);
     m_numbers.pop_front();
     return 1;
-}
-
-bool COBUNumber::CheckNumberList(std::string_view list)
-{
-    while (!list.empty()) {
-        bool complete = false;
-        std::string_view item = CutItem(list, &complete);
-        if (!complete || item.size() != kDigits)
-            return false;
-        for (char c : item)
-            if (c < '0' || c > '9')
-                return false;
-    }
-    return true;
 }
 
 }  // namespace card

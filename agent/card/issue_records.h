@@ -6,11 +6,12 @@
 //   CNoOBUReIssueData  two 16-digit numbers and the issue record, 63 bytes
 //   COBUNumber         the queue of 16-digit OBU numbers written one by one
 //
-// Parsing never writes outside a record: an item longer than its field is cut
-// to the field. The Check functions tell whether a text fits its record as a
-// whole (every item there, every item followed by its comma, only the field's
-// digits, an even count of them and no more than the field holds); the card
-// commands refuse a text that does not fit and send nothing.
+// Every text packs: any character by its low bits, an item of odd length or
+// one without its comma as nothing (its field stays zero), missing items as
+// zero. Only an item of even length longer than its field would be written on
+// past it: parsing cuts such an item at its field, and the Check functions
+// tell whether a text has one; the card commands refuse such a text and send
+// nothing.
 #pragma once
 
 #include <cstddef>
@@ -31,10 +32,9 @@ enum class Digits { kDecimal, kHexadecimal };
 bool PackDecimalDigits(std::string_view item, uint8_t* field, size_t width);
 bool PackHexDigits(std::string_view item, uint8_t* field, size_t width);
 
-// True when `item` may be written to a field of `width` bytes: empty or "0" (the
-// field stays zero), or an even number, at most 2 * width, of the field's digits
-// (0-9, and A-F for hexadecimal fields).
-bool ItemFitsField(std::string_view item, size_t width, Digits digits);
+// False when packing `item` would write past a field of `width` bytes: an even
+// length above 2 * width (an odd length packs nothing).
+bool ItemStaysInField(std::string_view item, size_t width);
 
 // Cuts the next item off `rest`: the text before the first comma, `rest` going
 // on after it. With no comma left the item is empty and `rest` is emptied.
@@ -55,9 +55,9 @@ public:
     // Writes the 45-byte record and 45 to `outLength`. Returns 1.
     int BuildIssueRecord45(uint8_t* out, int* outLength) const;
 
-    // True when the first ten items of `text` are there, each with its comma,
-    // and each fits its field. `rest` receives what follows the tenth comma.
-    static bool CheckIssueText(std::string_view text, std::string_view* rest = nullptr);
+    // True when each of the first ten items, cut as the parse cuts them, stays
+    // inside its field.
+    static bool CheckIssueText(std::string_view text);
 
 protected:
     uint8_t m_record[kRecordSize];
@@ -79,7 +79,8 @@ public:
     // the issue record. Returns 1.
     int Pack(uint8_t* out, int* outLength) const;
 
-    // Two numbers and then the ten issue items, as CheckIssueText.
+    // Two numbers of at most 16 digits, and then the ten issue items as
+    // CheckIssueText.
     static bool CheckReIssueText(std::string_view text);
 
 private:
@@ -103,10 +104,6 @@ public:
     // 0, writing nothing, when the queue is empty; else 1.
     int GetNext(uint8_t* out);
     size_t Count() const { return m_numbers.size(); }
-
-    // True when `list` is empty or a run of 16-digit numbers, each followed by a
-    // comma, and nothing else.
-    static bool CheckNumberList(std::string_view list);
 
 private:
     std::deque<std::string> m_numbers;

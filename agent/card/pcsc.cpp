@@ -195,8 +195,6 @@ int CPcsc::ReIssueWithoutOBU(const CString& text)
 
 int CPcsc::AddOBUNumbers(const CString& list)
 {
-    if (!COBUNumber::CheckNumberList(list.view()))
-        return kStatusOther;
     m_OBUNumber.Parse(list.view());
     uint8_t packed[COBUNumber::kPackedSize];
     while (m_OBUNumber.GetNext(packed)) {
@@ -239,8 +237,17 @@ CString CPcsc::ReadOBUNumberCount()
         return "N";
     if (r.outcome == Outcome::kNoAnswer || r.code != kStatusData)
         return "0";
+    // The count's two bytes, high first, follow the instruction byte on the
+    // reader link and start the reply over PC/SC.
+    const size_t first = readerLink ? 1 : 0;
+    if (m_replyLength == first + 4) {
+        CString count;
+        count.Format("%u", static_cast<unsigned>(m_reply[first] << 8 | m_reply[first + 1]));
+        return count;
+    }
+    // Any other length: the digits of each byte after the first, one after the other.
     CString text;
-    for (size_t i = readerLink ? 2 : 1; i + 2 < m_replyLength; ++i) {
+    for (size_t i = first + 1; i + 2 < m_replyLength; ++i) {
         char digits[4];
         std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(m_reply[i]));
         text += digits;

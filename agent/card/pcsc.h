@@ -47,16 +47,18 @@ public:
     int QueryObuTerminal();         // 1 for 90 00 alone
     int ReIssue();                  // 1 for 90 00 alone
     int ReturnCard();               // 1 for 90 00 alone
-    int Issue(const CString& text);              // as ReIssue; 0, nothing sent, for a text that does not fit
+    // As ReIssue; 0, nothing sent, for a text with an item that would run past
+    // its field.
+    int Issue(const CString& text);
     int Renew(const CString& text);              // the same
     int ReIssueWithoutOBU(const CString& text);  // the same, for its write
     // kStatusDone when every number was accepted with 90 00 (or the list held
     // none); else the code of the first refusal, kStatusOther for a number that
-    // got no answer or a list that does not fit (then nothing is sent).
+    // got no answer.
     int AddOBUNumbers(const CString& list);
 
     CString ReadIssueCardNumber();  // 16 hexadecimal digits, "" without data, "2" no link
-    CString ReadOBUNumberCount();   // decimal digits, "0" without data, "N" no link
+    CString ReadOBUNumberCount();   // the two-byte count in decimal, "0" without data, "N" no link
     CString ReadBlock();            // the reply in hexadecimal, "0" no answer, the code, "2" no link
     CString ReadLongBlock();
 

@@ -208,13 +208,15 @@ CString COBUIssueCtrl::InitIssueCard()
 {
     m_Pcsc.ReadCardFile();
     m_Pcsc.ReadIssueBlock();
-    m_Pcsc.WriteBlankBlock();
-    m_Pcsc.ReIssueWithoutOBU(kInitialReIssueText);
+    const int blank = m_Pcsc.WriteBlankBlock();
+    const int record = m_Pcsc.ReIssueWithoutOBU(kInitialReIssueText);
     ReadBlock();
     ReadLongBlock();
     ReadBlock();
     ReadBlock();
-    return "1";
+    // Done when the card took either write; "0" when it refused or did not
+    // answer both (or no link was open).
+    return blank == 1 || record == 1 ? "1" : "0";
 }
 
 // ------------------------------------------------------------------- receipt

@@ -129,7 +129,7 @@ public:
     CString ReadBlock();
     CString ReadLongBlock();
     CString QueryObuTerminal();
-    CString InitIssueCard();
+    CString InitIssueCard();  // "1" when the card took the blank block or the record, else "0"
     // Prints the receipt for `amount` on the printer the operator picks: false
     // when no printer was picked (cancelled, or none there) or the printer did
     // not take the whole job.

@@ -290,18 +290,19 @@ TEST_F(PanelButtons, OpenAndCloseShowNothingAndLeaveTheReaderAsTheySay)
     EXPECT_EQ(g_OBUIssueCtrl.CardAccess().ReaderKind(), card::kReaderNone);
 }
 
-TEST_F(PanelButtons, WritesWithTheFixedOneShowTheCommandsRefusal)
+TEST_F(PanelButtons, WritesWithTheFixedOneGoAsTheTextPacks)
 {
-    // "1" is no issue record and no OBU number: the card commands refuse it and
-    // send nothing; the panel shows their answer and does not go round them.
-    const size_t before = Bench().card->Log().size();
+    // "1" has no comma: no OBU number, and records whose every field is zero.
+    // The panel shows what the card commands answer for it.
     for (int button : {1017, 1018, 1019, 1020}) Press(panel, button);
-    EXPECT_EQ(recorded.Texts(), (std::vector<std::string>{WebAnswer(28, "1"), WebAnswer(29, "1"),
-                                                          WebAnswer(50, "1"), WebAnswer(51, "1")}));
-    for (const std::string& text : recorded.Texts()) EXPECT_EQ(text.substr(0, 2), "1:") << text;
-    const std::vector<sim::Bytes>& log = Bench().card->Log();
-    for (size_t i = before; i < log.size(); ++i)
-        EXPECT_NE(log[i].size() > 1 ? log[i][1] : 0, 0x18) << "no record was written";
+    EXPECT_EQ(recorded.Texts(), (std::vector<std::string>{"1:0", "1:1", "1:1", "1:1"}));
+    EXPECT_TRUE(Bench().card->OBUNumbers().empty());
+    EXPECT_EQ(Bench().card->IssueRecord(), sim::Bytes(45, 0x00));
+    EXPECT_EQ(Bench().card->RenewCount(), 1);
+    sim::Bytes block(63, 0x00);
+    block[0] = 0x04;
+    block[17] = 0xF8;
+    EXPECT_EQ(Bench().card->Block(), block);
 }
 
 TEST_F(PanelButtons, ReceiptAndInitialisation)

@@ -127,6 +127,20 @@ TEST_P(EveryLink, InitializeIssueCardSendsElevenCommands)  // id 18
     EXPECT_EQ(HexOf(bench.card.Block()), Hex("04 2222222222222222 1111111111111111 F8") + " " + Hex(kIssueRecord));
 }
 
+TEST_P(EveryLink, InitializeIssueCardFailsWhenNeitherWriteIsAccepted)  // id 18
+{
+    Bench bench(GetParam());
+    bench.card.AnswerStatus(0x18, 0x6985);
+    EXPECT_EQ(bench.Run(18), "1:0") << "both writes refused with 69 85";
+    EXPECT_EQ(bench.CardLog().size(), 11u) << "every step still ran";
+    bench.card.AnswerSilence(0x18);
+    EXPECT_EQ(bench.Run(18), "1:0") << "no answer to either write";
+    bench.card.ClearFaults();
+    bench.card.AnswerStatus(0x18, 0x6985, 1);
+    EXPECT_EQ(bench.Run(18), "1:1") << "the blank block refused, the record written";
+    EXPECT_EQ(HexOf(bench.card.Block()), Hex("04 2222222222222222 1111111111111111 F8") + " " + Hex(kIssueRecord));
+}
+
 TEST_P(EveryLink, IssueCardNumber)  // id 13
 {
     Bench bench(GetParam());
@@ -228,16 +242,64 @@ TEST_P(EveryLink, AddNumbersSucceedsOnlyWhenEveryNumberWasAccepted)  // id 28
     EXPECT_EQ(bench.card.OBUNumbers().size(), 0u);
 }
 
-TEST_P(EveryLink, TextsThatDoNotFitAreNotSent)  // ids 28, 29, 50, 51
+TEST_P(EveryLink, IssueTextsAreWrittenAsTheyPack)  // ids 29, 51
+{
+    const struct {
+        const char* text;
+        const char* record;
+    } cases[] = {
+        // Field 8 in lower case: 0a packs as 2A.
+        {"01,00,50,16,6194,20050101,20070101,0a,0,0,", "01 00 50 16 6194 20050101 20070101 2A"},
+        // Seven digits in field 6 pack nothing: the field stays zero.
+        {"01,00,50,16,6194,2005011,20070101,01,0,0,", "01 00 50 16 6194 00000000 20070101 01"},
+        // The last item without its comma is read as empty.
+        {"01,00,50,16,6194,20050101,20070101,01,0,12", "01 00 50 16 6194 20050101 20070101 01"},
+        // Other characters pack by their low bits: A1 gives 11, ":" counts 10.
+        {"01,00,50,16,6194,20050101,200701A1,01,0,0,", "01 00 50 16 6194 20050101 20070111 01"},
+        {"0:,00,50,16,6194,20050101,20070101,01,0,0,", "0A 00 50 16 6194 20050101 20070101 01"},
+        // Fewer than ten items: the rest stays zero.
+        {"01,00,", "01 00 00 00 0000 00000000 00000000 00"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Bench bench(GetParam());
+        EXPECT_EQ(bench.Run(29, c.text), "1:1");
+        EXPECT_EQ(bench.CardLog().back(), Hex("90 1E 01 00 2E F8") + " " + Hex(c.record) + Zeros(30));
+        EXPECT_EQ(bench.Run(51, c.text), "1:1");
+        EXPECT_EQ(bench.CardLog().back(), Hex("90 1E 03 00 2E 78") + " " + Hex(c.record) + Zeros(30));
+    }
+}
+
+TEST_P(EveryLink, ReIssueWithOnlyTheTwoNumbers)  // id 50
 {
     Bench bench(GetParam());
-    EXPECT_EQ(bench.Run(28, "6194000000000001,619400000000002,"), "1:1");
-    EXPECT_EQ(bench.Run(28, "6194000000000001,6194000000000002"), "1:1");
-    EXPECT_EQ(bench.Run(28, "6194000000000001%2c"), "1:1") << "a lower-case %2c is not a comma";
-    EXPECT_EQ(bench.Run(29, "01,00,50,16,6194,2005011,20070101,01,0,0,"), "1:0");
-    EXPECT_EQ(bench.Run(29, "01,00,50,16,6194,20050101,20070101,01,0,0"), "1:0");
-    EXPECT_EQ(bench.Run(51, "01,00,50,16,6194,20050101,200701A1,01,0,0,"), "1:0");
-    EXPECT_EQ(bench.Run(50, "2222222222222222,1111111111111111,01,00,50,"), "1:0");
+    EXPECT_EQ(bench.Run(50, "2222222222222222%2C1111111111111111%2C"), "1:1");
+    EXPECT_EQ(bench.CardLog().size(), 4u) << "select, the two reads, the write";
+    EXPECT_EQ(HexOf(bench.card.Block()), Hex("04 2222222222222222 1111111111111111 F8") + Zeros(45));
+}
+
+TEST_P(EveryLink, NumberListsAreTakenAsTheyParse)  // id 28
+{
+    Bench bench(GetParam());
+    EXPECT_EQ(bench.Run(28, "6194000000000001%2c"), "1:0") << "a lower-case %2c is no comma: no number";
+    EXPECT_EQ(bench.CardLog(), std::vector<std::string>{kSelect});
+    EXPECT_EQ(bench.Run(28, "6194000000000001,6194000000000002"), "1:0") << "the last number has no comma";
+    EXPECT_EQ(bench.Run(28, "6194000000000003,619400000000004,6194000000000005,"), "1:0") << "15 digits skipped";
+    EXPECT_EQ(bench.Run(28, "61940000000000A6,"), "1:0");
+    EXPECT_EQ(bench.card.OBUNumbers(),
+              (std::vector<Bytes>{BytesOf("6194000000000001"), BytesOf("6194000000000003"),
+                                  BytesOf("6194000000000005"), BytesOf("6194000000000016")}));
+}
+
+TEST_P(EveryLink, TextsThatWouldRunPastTheirFieldAreNotSent)  // ids 29, 50, 51
+{
+    Bench bench(GetParam());
+    EXPECT_EQ(bench.Run(29, "0100,00,50,16,6194,20050101,20070101,01,0,0,"), "1:0");
+    EXPECT_EQ(bench.Run(29, "01,00,50,16,6194,20050101,20070101,01,0,1234567890123456789012,"), "1:0");
+    EXPECT_EQ(bench.Run(51, "01,00,50,16,6194,2005010101,20070101,01,0,0,"), "1:0");
+    EXPECT_EQ(bench.Run(50, "222222222222222222,1111111111111111,01,00,50,"), "1:0");
+    EXPECT_EQ(bench.Run(50, "2222222222222222,1111111111111111,01,00,50,16,6194,20050101,20070101,0101,0,0,"),
+              "1:0");
     for (const std::string& command : bench.CardLog())
         EXPECT_EQ(command, kSelect) << "only the open step reached the card";
     EXPECT_EQ(bench.card.State(), sim::VirtualIssuingCard::IssueState::kBlank);
@@ -290,6 +352,12 @@ TEST_P(EveryLink, OBUNumberCountAndTerminal)  // ids 14, 24
     EXPECT_EQ(bench.CardLog().back(), Hex("00 CA 01 32 02"));
     bench.card.AnswerStatus(0xCA, 0x6A82, 1);
     EXPECT_EQ(bench.Run(14), "1:0") << "a refusal is no count, on every link";
+    // Both bytes of the count: 300 is 01 2C.
+    for (int i = 12; i < 300; ++i)
+        bench.card.AddNumber({0x61, 0x94, 0, 0, 0, 0, static_cast<uint8_t>(i >> 8), static_cast<uint8_t>(i)});
+    EXPECT_EQ(bench.Run(14), "1:300");
+    bench.card.AnswerData(0xCA, BytesOf("01 00"), 1);
+    EXPECT_EQ(bench.Run(14), "1:256");
 
     EXPECT_EQ(bench.Run(24), "1:1");
     EXPECT_EQ(bench.CardLog().back(), Hex("90 1E 06 00 00"));
@@ -317,7 +385,7 @@ TEST(CardCommands, NoReaderAnswers)
     EXPECT_EQ(bench.Run(14), "0:N");
     EXPECT_EQ(bench.Run(15), "0:2");
     EXPECT_EQ(bench.Run(16), "0:2");
-    EXPECT_EQ(bench.Run(18), "0:1");
+    EXPECT_EQ(bench.Run(18), "0:0") << "nothing was written";
     EXPECT_EQ(bench.Run(20), "0:2");
     EXPECT_EQ(bench.Run(21), "0:2");
     EXPECT_EQ(bench.Run(24), "0:2");
@@ -340,6 +408,7 @@ TEST(CardCommands, ReaderWithoutCardAnswers)
     EXPECT_EQ(bench.Run(29, kIssueText), "1:2");
     EXPECT_EQ(bench.Run(20), "1:2");
     EXPECT_EQ(bench.Run(28, "6194000000000001,"), "1:1");
+    EXPECT_EQ(bench.Run(18), "1:0") << "no card took either write";
     EXPECT_EQ(bench.pcsc->Connects(), 0) << "the reader library's port wins, card or no card";
 }
 

@@ -158,7 +158,7 @@ void CheckAnswer(int id, const CString& answer)
         Require(!operation.empty() && OnlyOf(operation, "0123456789abcdef"));
         Require(operation.size() <= 2 * card::kReaderReplyCapacity + 2);
         break;
-    case 18: Require(operation == "1"); break;
+    case 18: Require(operation == "0" || operation == "1"); break;
     default: Require(!operation.empty() && operation.size() <= 2 && OnlyOf(operation, "0123456789")); break;
     }
 }

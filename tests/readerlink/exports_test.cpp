@@ -184,6 +184,38 @@ TEST_F(Exports, StatusZeroCopiesThePayload)
     }
 }
 
+TEST_F(Exports, SerialRepliesOfMoreThan1024DataBytesAreCopiedWhole)
+{
+    // A LEN above 1024 is a length, not an error number: up to the promised
+    // TARNLINK_MAX_REPLY bytes of payload come back whole.
+    ASSERT_EQ(TARN_InitPort(kSerialPort, 9600), kSerialPort);
+    const Bytes request = {0xC2, 0x00, 0xA4, 0x04, 0x00, 0x00};
+    for (int payload : {1023, 1024, 1027, 1500, TARNLINK_MAX_REPLY}) {
+        SCOPED_TRACE(payload);
+        Bytes answer(1 + static_cast<size_t>(payload));
+        for (int i = 0; i < payload; ++i) answer[1 + static_cast<size_t>(i)] = static_cast<uint8_t>(i * 7 + 1);
+        reader.card.replies[request] = answer;
+        std::memset(out, 0xEE, sizeof out);
+        outLen = -7;
+        EXPECT_EQ(TARN_IC_Case2(kSerialPort, 5, s_apdu, &outLen, out), 0);
+        EXPECT_EQ(outLen, payload);
+        EXPECT_EQ(Bytes(out, out + payload), Bytes(answer.begin() + 1, answer.end()));
+        EXPECT_EQ(out[payload], 0xEE);
+    }
+    // A long reply with a non-zero status is that status.
+    Bytes refused(1500, 0x33);
+    refused[0] = 0x05;
+    reader.card.replies[request] = refused;
+    std::memset(out, 0xEE, sizeof out);
+    outLen = -7;
+    EXPECT_EQ(TARN_IC_Case2(kSerialPort, 5, s_apdu, &outLen, out), 5);
+    EXPECT_TRUE(OutUntouched());
+    reader.card.replies[{0x16}] = refused;
+    EXPECT_EQ(TARN_ABM_RF_Version(kSerialPort, out), 5);
+    EXPECT_EQ(out[1498], 0x33);
+    EXPECT_EQ(out[1499], 0xEE);
+}
+
 TEST_F(Exports, ContactlessProbeAnswersB)
 {
     reader.card.contact = false;
@@ -295,6 +327,12 @@ TEST_F(Exports, PortNeverInitialisedAnswers1250)
     EXPECT_EQ(TARN_IC_PowerOn(7, &outLen, out), tarnlink::kErrNoRecord);
     EXPECT_EQ(TARN_ABM_Transparent(101, 0x4C, 0, nullptr, &outLen, out), tarnlink::kErrNoRecord);
     EXPECT_EQ(TARN_ClosePort(7), tarnlink::kErrNoRecord);
+    // The missing record is told before any length: also for data too long to send.
+    const Bytes data(300, 0x5A);
+    EXPECT_EQ(TARN_AM_WriteE2(33, 300, data.data()), tarnlink::kErrNoRecord);
+    EXPECT_EQ(TARN_AM_WriteE2(33, -1, data.data()), tarnlink::kErrNoRecord);
+    EXPECT_EQ(TARN_ABM_Transparent(33, 0x61, 300, data.data(), &outLen, out), tarnlink::kErrNoRecord);
+    EXPECT_EQ(TARN_BM_Transparent_Test(33, 297, data.data(), &outLen, out, 1, 2), tarnlink::kErrNoRecord);
     EXPECT_EQ(app->Ports().GetSize(), 0u);
     EXPECT_TRUE(OutUntouched());
 }

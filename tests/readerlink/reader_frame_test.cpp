@@ -84,14 +84,16 @@ protected:
 TEST_F(ReplyReceiver, StoresTheFrameAtTheSameIndexAndChecksIt)
 {
     auto [result, taken] = Receive(receiver, {0x02, 0x00, 0x03, 0x00, 0x90, 0x00, 0x93});
-    EXPECT_EQ(result, 3);
+    EXPECT_EQ(result, tarnlink::kReplyTaken);
+    EXPECT_EQ(receiver.DataLength(), 3);
     EXPECT_EQ(taken, 7u);
     EXPECT_EQ(Bytes(reply.get(), reply.get() + 6), (Bytes{0x02, 0x00, 0x03, 0x00, 0x90, 0x00}));
 }
 
 TEST_F(ReplyReceiver, LengthZeroEndsAtTheCheckOverTheLengthBytes)
 {
-    EXPECT_EQ(Receive(receiver, {0x02, 0x00, 0x00, 0x00}), std::make_pair(0, size_t{4}));
+    EXPECT_EQ(Receive(receiver, {0x02, 0x00, 0x00, 0x00}), std::make_pair(tarnlink::kReplyTaken, size_t{4}));
+    EXPECT_EQ(receiver.DataLength(), 0);
 }
 
 TEST_F(ReplyReceiver, FirstByteMustBeStx)
@@ -121,6 +123,8 @@ TEST_F(ReplyReceiver, LargestReplyFillsTheBuffer)
     frame.resize(3 + 2044, 0x00);
     frame[3 + 2043] = 0x42;
     frame.push_back(0x07 ^ 0xFC ^ 0x42);
-    EXPECT_EQ(Receive(receiver, frame), std::make_pair(2044, frame.size()));
+    // Its length is kept apart from the outcome: 2044 is no error number.
+    EXPECT_EQ(Receive(receiver, frame), std::make_pair(tarnlink::kReplyTaken, frame.size()));
+    EXPECT_EQ(receiver.DataLength(), 2044);
     EXPECT_EQ(reply[2046], 0x42);
 }

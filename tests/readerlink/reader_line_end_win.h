@@ -1,10 +1,13 @@
-// The simulated reader at the far end of the serial line that
-// run_windows_test.sh --serial lays between Wine's COM5 (and COM12) and the TCP
-// port in CORVANE_READER_LINE_PORT. One test suite at a time holds the line.
+// The far end of the reader line of a Windows test program: Wine's COM5 and
+// COM12 lead through a pseudo-terminal to a TCP port (run_windows_test.sh
+// --serial names it in CORVANE_READER_LINE_PORT), where this object answers
+// with a simulated reader, or with another serial device put in its place.
 #pragma once
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <functional>
@@ -12,10 +15,8 @@
 #include <thread>
 
 #include "tests/sim/card_reader_sim.h"
+#include "tests/sim/serial_peer.h"
 
-namespace readerlink_test {
-
-// The simulated reader at the far end of the line.
 class ReaderAtLineEnd {
 public:
     ReaderAtLineEnd()
@@ -92,4 +93,16 @@ private:
     std::thread m_thread;
 };
 
-}  // namespace readerlink_test
+// Tests that share one far end of the line, made for their suite.
+class WithReaderLine : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { line = new ReaderAtLineEnd; }
+    static void TearDownTestSuite()
+    {
+        delete line;
+        line = nullptr;
+    }
+    void SetUp() override { ASSERT_TRUE(line->connected()) << "run through run_windows_test.sh --serial"; }
+
+    static inline ReaderAtLineEnd* line = nullptr;
+};

@@ -213,7 +213,7 @@ TEST(StackBalance, OneArgumentTooManyShowsAsAStackDifference)
 TEST(StackBalance, EveryReaderCommandOnAnAnsweringReaderLeavesStackAndRegistersAsTheyWere)
 {
     ASSERT_NE(Library(), nullptr);
-    readerlink_test::ReaderAtLineEnd line;
+    ReaderAtLineEnd line;
     ASSERT_TRUE(line.connected()) << "run through run_windows_test.sh --serial";
 
     const Export* open = nullptr;

@@ -202,7 +202,15 @@ TEST(ModemFrames, ReplyOutcomes)
     Bytes wrongCrc = good;
     wrongCrc[30] ^= 0x01;  // the CRC low byte
     EXPECT_EQ(receive(wrongCrc).first, tarnlink::kErrCheck);
-    EXPECT_EQ(receive(ModemReply("STATION01 ", "JOB-000042", "00x3", "abc")).first, tarnlink::kErrBadLength);
+    // Length characters are weighed as they come, digits or not: "000:" is ten.
+    const Bytes colon = ModemReply("STATION01 ", "JOB-000042", "000:", "0123456789");
+    EXPECT_EQ(receive(colon), std::make_pair(34, colon.size()));
+    EXPECT_EQ(Bytes(reply.begin() + 25, reply.begin() + 35), Bytes(colon.begin() + 25, colon.begin() + 35));
+    EXPECT_EQ(receive(ModemReply("STATION01 ", "JOB-000042", "00/:", "")), std::make_pair(24, size_t{28}));
+    // Only a length below zero, which no position would ever reach, is refused.
+    EXPECT_EQ(receive(ModemReply("STATION01 ", "JOB-000042", "000/", "abc")), std::make_pair(tarnlink::kErrBadLength, size_t{25}));
+    EXPECT_EQ(receive(ModemReply("STATION01 ", "JOB-000042", "/999", "abc")).first, tarnlink::kErrBadLength);
+    EXPECT_EQ(receive(ModemReply("STATION01 ", "JOB-000042", "~~~~", "abc")).first, tarnlink::kErrReplyTooLong);
     // A length the buffer cannot hold ends at its last digit, before any data is stored.
     EXPECT_EQ(receive(ModemReply("STATION01 ", "JOB-000042", "2021", "")), std::make_pair(tarnlink::kErrReplyTooLong, size_t{25}));
 

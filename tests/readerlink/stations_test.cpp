@@ -242,7 +242,7 @@ TEST_F(Stations, BusErrors)
     EXPECT_TRUE(OutUntouched());
 }
 
-TEST_F(Stations, ListenerEchoesFramesToNodeZeroAndHandsThemOverOnce)
+TEST_F(Stations, ListenerEchoesFramesToNodeZeroAndHandsOverTheNewestOnEveryCall)
 {
     sim::NodeStationSim station(kNode, true);
     platform.serialReaders[kPort] = &station;
@@ -258,12 +258,12 @@ TEST_F(Stations, ListenerEchoesFramesToNodeZeroAndHandsThemOverOnce)
     ASSERT_TRUE(Eventually([&] { return !platform.ListenerTraces().empty() &&
                                         platform.ListenerTraces().back().find(" : 0") != std::string::npos; }));
 
-    // The frame's data, once; then nothing stale.
+    // The frame's data, and again on the next call: the reply as it stands.
     EXPECT_EQ(listPollingTarn(kPort, 0, nullptr, 0, out), 2);
     EXPECT_EQ(Bytes(out, out + 3), (Bytes{0x31, 0x32, 0xEE}));
     std::memset(out, 0xEE, sizeof out);
-    EXPECT_EQ(listPollingTarn(kPort, 0, nullptr, 0, out), 0);
-    EXPECT_TRUE(OutUntouched());
+    EXPECT_EQ(listPollingTarn(kPort, 0, nullptr, 0, out), 2);
+    EXPECT_EQ(Bytes(out, out + 3), (Bytes{0x31, 0x32, 0xEE}));
 
     // A frame to another node is not echoed; the listener reports why.
     platform.Send(kPort, station.Unsolicited(3, {0x33}));
@@ -273,7 +273,9 @@ TEST_F(Stations, ListenerEchoesFramesToNodeZeroAndHandsThemOverOnce)
         return false;
     }));
     EXPECT_EQ(station.echoes.size(), 1u);
-    EXPECT_EQ(listPollingTarn(kPort, 0, nullptr, 0, out), 0);
+    std::memset(out, 0xEE, sizeof out);
+    EXPECT_EQ(listPollingTarn(kPort, 0, nullptr, 0, out), 2) << "a bad frame leaves the count as it was";
+    EXPECT_EQ(Bytes(out, out + 3), (Bytes{0x31, 0x32, 0xEE}));
 }
 
 TEST_F(Stations, PollingTheListenerKeepsItsOneThreadAndLine)
@@ -285,9 +287,9 @@ TEST_F(Stations, PollingTheListenerKeepsItsOneThreadAndLine)
     EXPECT_EQ(platform.openedPorts.size(), 1u);
     EXPECT_EQ(platform.openLines, 1);
     platform.Send(kPort, station.Unsolicited(0, {0x01}));
-    int heard = 0;
-    ASSERT_TRUE(Eventually([&] { return heard += listPollingTarn(kPort, 0, nullptr, 0, out); }));
-    EXPECT_EQ(heard, 1);
+    ASSERT_TRUE(Eventually([&] { return listPollingTarn(kPort, 0, nullptr, 0, out) == 1; }));
+    EXPECT_EQ(out[0], 0x01);
+    EXPECT_EQ(platform.openLines, 1);
     std::lock_guard<std::mutex> lock(platform.mutex);
     EXPECT_EQ(station.echoes.size(), 1u);
 }
@@ -318,6 +320,7 @@ TEST_F(Stations, ListenerSetupOutcomes)
 {
     sim::NodeStationSim station(kNode, true);
     EXPECT_EQ(ListenPollTarn(kPort, 9600, 0, 8, 0, 1, 1), -1);  // nothing on the line
+    EXPECT_EQ(listPollingTarn(kPort, 0, nullptr, 0, out), 0) << "nothing heard: no data";
     platform.serialReaders[kPort] = &station;
     platform.failReceiveEvents = true;
     EXPECT_EQ(ListenPollTarn(kPort, 9600, 0, 8, 0, 1, 1), -1);
@@ -328,9 +331,10 @@ TEST_F(Stations, ListenerSetupOutcomes)
     EXPECT_EQ(app->Ports().FindByPort(6)->m_nBaudRate, 4800u);
     EXPECT_EQ(app->Ports().FindByPort(6)->m_nProtocol, 3);
     EXPECT_EQ(platform.openLines, 0);
-    // Polling the listener of a port whose device cannot listen.
-    EXPECT_EQ(listPollingTarn(6, 0, nullptr, 0, out), -1);
+    // Polling the listener of a port whose device cannot listen: its reply as it stands.
+    EXPECT_EQ(listPollingTarn(6, 0, nullptr, 0, out), 0);
     EXPECT_EQ(listPollingTarn(7, 0, nullptr, 0, out), tarnlink::kErrNoRecord);
+    EXPECT_TRUE(OutUntouched());
 }
 
 // ---- type 3, the text modem
@@ -514,6 +518,19 @@ INSTANTIATE_TEST_SUITE_P(
                       ModemErrorCase{"Silence", StationFault::Silence, tarnlink::kErrTimeout}),
     [](const ::testing::TestParamInfo<ModemErrorCase>& info) { return std::string(info.param.name); });
 
+TEST_F(Stations, FramedModemLengthCharactersAreWeighedAsTheyCome)
+{
+    // A station that sends ":" for the tens of a length of ten.
+    struct Station : sim::SerialPeer {
+        Bytes reply = sim::FramedModemSim::Reply(Text("STATION01 "), Text("JOB-000042"), Text("0123456789"), "000:");
+        Bytes FromSerialLine(const uint8_t*, size_t) override { return reply; }
+    } station;
+    Open(station, 10);
+    const std::string request = "STATION01 JOB-000042DATA";
+    EXPECT_EQ(TARN_SendData2Modem(kPort, reinterpret_cast<const uint8_t*>(request.data()), 24, 1000, out), 34);
+    EXPECT_EQ(Bytes(out, out + 35), Text("STATION01 JOB-000042000:0123456789\xEE"));
+}
+
 TEST_F(Stations, FramedModemSecondIdentifierOfSpacesTakesAny)
 {
     sim::FramedModemSim modem;
@@ -573,12 +590,17 @@ TEST_F(Stations, OperationsTheProtocolLacksAreRefused)
     EXPECT_EQ(TARN200LIB_STD_Write(100, 0, "", "", data, 3, out), tarnlink::kErrNotSupported);
     EXPECT_EQ(TARN_ListenModemENQ(100, 0x05, 1000), 0);
     EXPECT_EQ(platform.now, start);  // at once
-    EXPECT_EQ(listPollingTarn(100, 0, data, 3, out), -1);
+    EXPECT_EQ(listPollingTarn(100, 0, data, 3, out), 0);
     EXPECT_TRUE(OutUntouched());
     EXPECT_TRUE(reader.requests.empty());
     // Its own exchange still serves the polling entry.
     EXPECT_EQ(TARN_Polling(100, 0, data, 1, out), 1);
     EXPECT_EQ(out[0], 0x01);  // the reader does not know command 01
+    // The listener's entry hands over that reply as it stands, and sends nothing.
+    std::memset(out, 0xEE, sizeof out);
+    EXPECT_EQ(listPollingTarn(100, 0, data, 3, out), 1);
+    EXPECT_EQ(Bytes(out, out + 2), (Bytes{0x01, 0xEE}));
+    EXPECT_EQ(reader.requests.size(), 1u);
 }
 
 TEST_F(Stations, EntriesWithoutARecord)

@@ -23,6 +23,10 @@ Bytes CardReaderSim::Answer(const Bytes& request) const
     const Bytes data(request.begin() + 1, request.end());
     auto apdu = [&](bool present) -> Bytes {
         if (!present) return {kNoCard};
+        if (card.behind) {
+            const std::optional<Bytes> answer = card.behind(request[0], data);
+            return answer ? Concat({kDone}, *answer) : Bytes{kNoCard};
+        }
         auto it = card.apdus.find(data);
         return Concat({kDone}, it != card.apdus.end() ? it->second : Bytes{0x6E, 0x00});
     };

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
@@ -22,6 +23,11 @@ struct ScriptedCard {
     Bytes probeAnswer;  // 'B' and a serial number
     // Card answers (data, SW1, SW2) by APDU; an APDU not listed gets 6E 00.
     std::map<Bytes, Bytes> apdus;
+    // When set, a card of its own answers every APDU in place of `apdus`:
+    // given the reader command that carried it (C1 to C3, or 61) and the APDU,
+    // what the reader hands on after its status byte, or nothing when the
+    // card stays silent (the reader then reports no card).
+    std::function<std::optional<Bytes>(uint8_t command, const Bytes& apdu)> behind;
     // Whole reader answers (status byte, payload) by whole request; they win
     // over everything else.
     std::map<Bytes, Bytes> replies;

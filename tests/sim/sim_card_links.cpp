@@ -63,8 +63,14 @@ int32_t SimReaderLibrary::IcPowerOn(int32_t port, int32_t* outLength, uint8_t* a
     return Reply(kAnswerToReset, outLength, atr);
 }
 
-// The contact channel speaks T=0: for a command that reads data the reader
-// hands on the card's procedure byte (the instruction) in front of the data.
+Bytes ContactChannelReply(const Bytes& command, const Bytes& reply, bool dataOut)
+{
+    Bytes payload = reply;
+    if (dataOut && reply.size() > 2 && command.size() >= 2)
+        payload.insert(payload.begin(), command[1]);
+    return payload;
+}
+
 int32_t SimReaderLibrary::ContactCase(const char* name, bool dataOut, int32_t port, int32_t length,
                                       const uint8_t* data, int32_t* outLength, uint8_t* out)
 {
@@ -77,11 +83,7 @@ int32_t SimReaderLibrary::ContactCase(const char* name, bool dataOut, int32_t po
     VirtualIssuingCard::Reply reply = m_card.Answer(command);
     if (reply.silent)
         return kReaderNoCard;
-    Bytes payload;
-    if (dataOut && reply.bytes.size() > 2 && command.size() >= 2)
-        payload.push_back(command[1]);
-    payload.insert(payload.end(), reply.bytes.begin(), reply.bytes.end());
-    return Reply(payload, outLength, out);
+    return Reply(ContactChannelReply(command, reply.bytes, dataOut), outLength, out);
 }
 
 int32_t SimReaderLibrary::IcCase1(int32_t port, int32_t length, const uint8_t* data, int32_t* outLength, uint8_t* out)

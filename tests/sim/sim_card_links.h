@@ -18,6 +18,11 @@ namespace sim {
 
 enum class CardPresence { kNone, kContact, kContactless };
 
+// What a reader's contact channel hands on of the card's reply to `command`:
+// it speaks T=0, so for a command that reads data (`dataOut`, the case-2
+// channel) the card's procedure byte, the instruction, comes first.
+Bytes ContactChannelReply(const Bytes& command, const Bytes& reply, bool dataOut);
+
 class SimReaderLibrary : public card::IReaderLibrary {
 public:
     // Library results the agent sees.

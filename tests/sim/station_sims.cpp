@@ -169,14 +169,14 @@ uint16_t FramedModemSim::Crc(const Bytes& bytes)
     return crc;
 }
 
-Bytes FramedModemSim::Reply(const Bytes& id1, const Bytes& id2, const Bytes& data)
+Bytes FramedModemSim::Reply(const Bytes& id1, const Bytes& id2, const Bytes& data, const char* digits)
 {
     Bytes frame = {STX};
     frame.insert(frame.end(), id1.begin(), id1.end());
     frame.insert(frame.end(), id2.begin(), id2.end());
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%04u", static_cast<unsigned>(data.size()));
-    frame.insert(frame.end(), digits, digits + 4);
+    char length[8];
+    std::snprintf(length, sizeof length, "%04u", static_cast<unsigned>(data.size()));
+    frame.insert(frame.end(), digits ? digits : length, (digits ? digits : length) + 4);
     frame.insert(frame.end(), data.begin(), data.end());
     const uint16_t crc = Crc(frame);
     frame.push_back(ETX);
@@ -230,7 +230,7 @@ Bytes FramedModemSim::FromSerialLine(const uint8_t* bytes, size_t n)
         reply[reply.size() - 3] = 0x04;
         break;
     case StationFault::BadLength:
-        reply[22] = 'x';
+        reply[21] = '/';  // weighs -1000
         break;
     case StationFault::HugeLength:
         reply[21] = reply[22] = reply[23] = reply[24] = '9';

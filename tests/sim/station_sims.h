@@ -29,7 +29,7 @@ enum class StationFault {
     Truncated,       // half the answer
     OtherId1,        // modem: another first identifier
     OtherId2,        // modem: another second identifier
-    BadLength,       // modem: length digits that are not digits
+    BadLength,       // modem: length characters that weigh less than zero
     HugeLength,      // modem: a length of 9999 (and no more than 100 bytes of it)
     ZeroLength,      // node: a LEN of 0
 };
@@ -106,8 +106,9 @@ public:
     Bytes FromSerialLine(const uint8_t* bytes, size_t n) override;
     // CRC-16/ARC, worked bit by bit.
     static uint16_t Crc(const Bytes& bytes);
-    // A reply frame with these identifiers and data.
-    static Bytes Reply(const Bytes& id1, const Bytes& id2, const Bytes& data);
+    // A reply frame with these identifiers and data; `digits`, when given, are
+    // the four length characters sent in place of the data's length.
+    static Bytes Reply(const Bytes& id1, const Bytes& id2, const Bytes& data, const char* digits = nullptr);
 
 private:
     StationFault m_fault = StationFault::None;

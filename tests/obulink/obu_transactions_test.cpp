@@ -319,6 +319,33 @@ TEST(ObuController, TheLastOfTwoObusIsOpened)
     EXPECT_FALSE(sim.IsOpen(1));
 }
 
+TEST(ObuController, ForeignDeviceAfterTheObuWhoseProductStringCannotBeReadGetsNothing)
+{
+    SimHidPlatform sim(50);
+    ScopedHidPlatform active{sim};
+    ObuSimulator obu(kProduct);
+    sim.AddDevice("Wendra-OBU").peer = &obu;
+    sim.AddDeviceWithUnreadableProduct();
+    CObuSelfIssueCtrl ctrl;
+    ScaledClock clock(50);
+    FastPump pump;
+    ctrl.SetServices({&clock, &pump});
+    EXPECT_EQ(ctrl.OpenOBU(), "2");
+    EXPECT_TRUE(sim.IsOpen(0));
+    EXPECT_FALSE(sim.IsOpen(1));
+    EXPECT_EQ(ctrl.GetMFSN(), "123456789ABCDEF0");
+    EXPECT_TRUE(sim.Written(1).empty());
+    EXPECT_EQ(ctrl.CloseOBU(), "2");
+
+    // Alone, it is no OBU at all.
+    SimHidPlatform foreignOnly;
+    ScopedHidPlatform scope{foreignOnly};
+    foreignOnly.AddDeviceWithUnreadableProduct();
+    EXPECT_EQ(ctrl.OpenOBU(), "0");
+    EXPECT_EQ(ctrl.GetMFSN(), "0");
+    EXPECT_TRUE(foreignOnly.Written(0).empty());
+}
+
 TEST_F(ObuWithSimulator, SerialNumberRead)
 {
     ASSERT_EQ(ctrl.OpenOBU(), "2");

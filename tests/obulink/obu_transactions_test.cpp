@@ -371,6 +371,30 @@ TEST_F(ObuWithSimulator, SerialNumberRead)
     EXPECT_EQ(obu.Observed().commands, 0);
 }
 
+TEST(ObuController, FailedWritesAnswerAsNoAnswerAtOnce)
+{
+    for (HidIoResult result : {HidIoResult::Failed, HidIoResult::TimedOut}) {
+        SimHidPlatform sim(50);
+        ScopedHidPlatform active{sim};
+        ObuSimulator obu(kProduct);
+        SimHidDevice& device = sim.AddDevice("Wendra-OBU");
+        device.peer = &obu;
+        device.writeResult = result;
+        CObuSelfIssueCtrl ctrl;
+        ScaledClock clock(50);
+        FastPump pump;
+        ctrl.SetServices({&clock, &pump});
+        ASSERT_EQ(ctrl.OpenOBU(), "2");
+        const uint64_t start = clock.NowMs();
+        EXPECT_EQ(ctrl.GetMFSN(), "0");
+        EXPECT_EQ(ctrl.ActiveOBU(ObuFields().Text()), "0");
+        EXPECT_EQ(ctrl.GetOBUInfo(), "0");
+        EXPECT_LT(clock.NowMs() - start, 5000u) << "three exchanges, none of them waited out";
+        EXPECT_TRUE(sim.Written(0).empty());
+        EXPECT_EQ(ctrl.CloseOBU(), "2");
+    }
+}
+
 TEST_F(ObuWithSimulator, SerialNumberAnswersThatAreShortLongOrForeign)
 {
     ASSERT_EQ(ctrl.OpenOBU(), "2");

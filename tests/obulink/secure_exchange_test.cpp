@@ -212,6 +212,45 @@ TEST_F(ExchangeWithObu, ReadFailuresEndInNoAnswer)
     brokenDevice.CloseHandleAndReset();
 }
 
+TEST_F(ExchangeWithObu, FailedWritesEndTheExchangeAtOnceAsNoAnswer)
+{
+    // The handshake request, the command, or the first of its two reports
+    // cannot be written: no answer can come, so none is waited for.
+    struct Case {
+        const char* what;
+        size_t writesThatGo;
+        HidIoResult result;
+        size_t length;
+    } cases[] = {
+        {"handshake request fails", 0, HidIoResult::Failed, 16},
+        {"handshake request times out", 0, HidIoResult::TimedOut, 16},
+        {"command fails", 1, HidIoResult::Failed, 16},
+        {"first report of an 80-byte command times out", 1, HidIoResult::TimedOut, 80},
+    };
+    for (const auto& c : cases) {
+        ObuSimulator fresh(kProduct);
+        SimHidPlatform platform(kScale);
+        ScopedHidPlatform scope(platform);
+        SimHidDevice& failing = platform.AddDevice("Wendra-OBU");
+        failing.peer = &fresh;
+        failing.writeResult = c.result;
+        failing.writesBeforeResult = c.writesThatGo;
+        CHIDDevice obuDevice;
+        ASSERT_EQ(obuDevice.OpenDevice(0), kHidDone);
+        FixedRandom draws({kHandshakeRandom, kCommandRandom});
+        TestTransaction tx(obuDevice, kProduct, 0x01, c.length);
+        tx.SetRandomSource(draws);
+        tx.SetServices({&clock, &pump});
+        const uint64_t start = clock.NowMs();
+        EXPECT_EQ(tx.Run(), ExchangeOutcome::NoAnswer) << c.what;
+        // At most the receive thread's current read (1000 ms) after the write.
+        EXPECT_LT(clock.NowMs() - start, 1000u + 1500u) << c.what;
+        EXPECT_EQ(platform.Written(0).size(), c.writesThatGo) << c.what << ": nothing more is written";
+        EXPECT_EQ(fresh.Observed().commands, 0) << c.what;
+        obuDevice.CloseHandleAndReset();
+    }
+}
+
 TEST_F(ExchangeWithObu, AnswerWithALengthThatCannotBeDecryptedIsNoAnswer)
 {
     obu.answerData.assign(16, 0x01);  // 32 bytes sealed, 20 of them sent
@@ -544,10 +583,29 @@ TEST(ReceiveLoop, ExceptionsOnTheReceiveThreadEndTheLoopOnly)
 
 // The biometric unit's profile: report id 0, 65-byte reports, answers taken
 // from one report.
+constexpr ExchangeProfile kUnit = {kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, true, "\n"};
+
+TEST(BiometricProfile, FailedWriteEndsTheExchangeAtOnce)
+{
+    SimHidPlatform sim(50);
+    ScopedHidPlatform active(sim);
+    SimHidDevice& unit = sim.AddDevice("[wendra] unit");
+    unit.caps = {65, 65, 0};
+    unit.writeResult = HidIoResult::Failed;
+    CBIUHIDDevice device;
+    ASSERT_EQ(device.OpenDevice(0), kHidDone);
+    ScaledClock clock(50);
+    CountingPump pump;
+    TestTransaction tx(device, kProduct, 0x20, 16, kUnit);
+    tx.SetServices({&clock, &pump});
+    const uint64_t start = clock.NowMs();
+    EXPECT_EQ(tx.Run(), ExchangeOutcome::NoAnswer);
+    EXPECT_LT(clock.NowMs() - start, 2500u) << "the unit's 5000 ms are not waited out";
+    device.CloseHandleAndReset();
+}
+
 TEST(BiometricProfile, SingleReportAnswerUsesTheReportsLength)
 {
-    static constexpr ExchangeProfile kUnit = {kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport,
-                                              true, "\n"};
     SimHidPlatform sim;
     ScopedHidPlatform active(sim);
     sim.AddDevice("[wendra] unit").caps = {65, 65, 0};

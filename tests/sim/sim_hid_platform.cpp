@@ -166,7 +166,8 @@ HidIoResult SimHidPlatform::Write(HidHandle handle, const uint8_t* data, size_t 
         std::lock_guard<std::mutex> hold(m_lock);
         Slot* slot = SlotOf(handle);
         if (!slot) return HidIoResult::Failed;
-        if (slot->device.writeResult != HidIoResult::Done) return slot->device.writeResult;
+        if (slot->device.writeResult != HidIoResult::Done && slot->written.size() >= slot->device.writesBeforeResult)
+            return slot->device.writeResult;
         slot->written.push_back(report);
         peer = slot->device.peer;
         index = static_cast<size_t>(std::find_if(m_slots.begin(), m_slots.end(),

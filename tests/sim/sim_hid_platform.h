@@ -51,6 +51,7 @@ struct SimHidDevice {
     HidReportCaps caps = {64, 64, 0};
     uint32_t numInputBuffers = 32;
     HidIoResult writeResult = HidIoResult::Done;  // a forced write result
+    size_t writesBeforeResult = 0;                // writes that go through before it applies
     bool readFails = false;
     SimDevicePeer* peer = nullptr;
 };

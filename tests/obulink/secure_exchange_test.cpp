@@ -95,6 +95,18 @@ TEST_F(ExchangeWithObu, HandshakeThenCommandThenAnswer)
     EXPECT_GT(pump.calls.load(), 0);  // window messages were pumped while waiting
 }
 
+TEST_F(ExchangeWithObu, SystemRandomGivesTheHandshakeAndTheCommandValuesOfTheirOwn)
+{
+    TestTransaction tx(device, kProduct, 0x05, 16);
+    tx.SetServices({&clock, &pump});  // the system's AppRandom
+    EXPECT_EQ(tx.Run(), ExchangeOutcome::Succeeded);
+    const auto seen = obu.Observed();
+    ASSERT_EQ(seen.messages.size(), 2u);
+    const std::vector<uint8_t> handshake(seen.messages[0].begin() + 8, seen.messages[0].end());
+    const std::vector<uint8_t> command(seen.messages[1].begin() + 8, seen.messages[1].end());
+    EXPECT_NE(handshake, command);
+}
+
 TEST_F(ExchangeWithObu, EightyByteCommandWithAnAnswerSplitInThree)
 {
     obu.answerData.assign(48, 0x5C);

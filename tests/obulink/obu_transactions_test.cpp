@@ -471,3 +471,79 @@ TEST_F(ObuWithSimulator, TracesOfEachTransaction)
         }
     }
 }
+
+// ---- The waits, pinned ----
+
+TEST_F(ObuWithSimulator, EveryTransactionReadsAndWritesWithOneSecondTimeOutsAndStopsReadingWithTheAnswer)
+{
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    ObuFields f;
+    ObuFields change;
+    change.flags = "11111";
+    struct Case {
+        const char* name;
+        std::function<CString()> run;
+        size_t writes;
+    } cases[] = {
+        {"serial number", [&] { return ctrl.GetMFSN(); }, 1},
+        {"activation", [&] { return ctrl.ActiveOBU(f.Text()); }, 3},
+        {"change", [&] { return ctrl.ChangeOBUInfo(change.Text()); }, 3},
+        {"re-activation", [&] { return ctrl.ReactiveOBU(f.Text()); }, 3},
+        {"read", [&] { return ctrl.GetOBUInfo(); }, 2},
+        {"reset", [&] { return ctrl.ResetOBU(); }, 2},
+    };
+    for (const auto& c : cases) {
+        const size_t before = sim.IoLog(0).size();
+        const CString result = c.run();
+        EXPECT_NE(result, "0") << c.name;
+        const auto log = sim.IoLog(0);
+        size_t writes = 0;
+        for (size_t i = before; i < log.size(); ++i) {
+            EXPECT_EQ(log[i].timeoutMs, 1000u) << c.name << (log[i].write ? ": write " : ": read ") << i - before;
+            writes += log[i].write;
+        }
+        EXPECT_EQ(writes, c.writes) << c.name;
+        // The receive thread ends with the answer: the read that brought it
+        // is the last (a further read would cost up to 1000 ms more).
+        ASSERT_GT(log.size(), before) << c.name;
+        EXPECT_FALSE(log.back().write) << c.name;
+        EXPECT_EQ(log.back().result, HidIoResult::Done) << c.name;
+    }
+}
+
+TEST(ObuController, SerialNumberReadGivesUpAfterFiveSeconds)
+{
+    constexpr double kScale = 10;  // 5000 ms in half a second: room for a slow machine
+    SimHidPlatform sim(kScale);
+    ScopedHidPlatform active{sim};
+    ObuSimulator obu(kProduct);
+    obu.answerMfsn = false;
+    sim.AddDevice("Wendra-OBU").peer = &obu;
+    CObuSelfIssueCtrl ctrl;
+    ScaledClock clock(kScale);
+    FastPump pump;
+    ctrl.SetServices({&clock, &pump});
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    const uint64_t start = clock.NowMs();
+    EXPECT_EQ(ctrl.GetMFSN(), "0");
+    const uint64_t elapsed = clock.NowMs() - start;
+    EXPECT_GE(elapsed, 5000u);
+    EXPECT_LT(elapsed, 5000u + 1000u + 2000u) << "the limit and the end of one read, not more";
+    EXPECT_EQ(obu.Observed().mfsnReads, 1);
+}
+
+TEST(ObuController, KeyIsTakenWithAPauseOf200Ms)
+{
+    SimHidPlatform sim(50);
+    ScopedHidPlatform active{sim};
+    CObuSelfIssueCtrl ctrl;
+    RecordingClock clock(50);
+    FastPump pump;
+    ctrl.SetServices({&clock, &pump});
+    const uint64_t start = clock.NowMs();
+    EXPECT_EQ(ctrl.SetProductKey(kProductText), "");
+    EXPECT_GE(clock.NowMs() - start, 200u);
+    EXPECT_EQ(clock.Sleeps(), std::vector<uint32_t>{200});
+    EXPECT_EQ(ctrl.SetProductKey("0011"), "1");
+    EXPECT_EQ(clock.Sleeps().size(), 1u) << "a refused key is not paused for";
+}

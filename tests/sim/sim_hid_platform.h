@@ -23,6 +23,13 @@
 
 using SimReport = std::vector<uint8_t>;
 
+// One report write or read as the platform was asked for it.
+struct SimIo {
+    bool write;
+    uint32_t timeoutMs;
+    HidIoResult result;
+};
+
 // How a peer answers: input reports for the device it sits behind.
 class SimReplyChannel {
 public:
@@ -75,6 +82,8 @@ public:
     bool IsOpen(size_t index) const;
     std::vector<SimReport> Written(size_t index) const;
     size_t ReadCalls() const;
+    // Every write and read on device `index`, in order, with its time-out.
+    std::vector<SimIo> IoLog(size_t index) const;
 
     // HidPlatform
     bool InterfacePath(unsigned index, std::string& path) override;

@@ -69,9 +69,11 @@ HidHandle CHidDeviceRecord::OpenIfOurs(const HidDeviceKind& kind, const char* pa
         platform.Close(handle);
         return kInvalidHidHandle;
     }
+    // Only a product string that was read and starts with the prefix makes
+    // the device ours: one that cannot be read may be any device at all, and
+    // taking it would send it the bytes meant for ours.
     std::string product;
-    if (!platform.ReadProductString(handle, product)) return handle;  // unreadable: taken as ours
-    if (product.size() >= kind.productPrefixLength &&
+    if (platform.ReadProductString(handle, product) && product.size() >= kind.productPrefixLength &&
         std::memcmp(product.data(), kind.productPrefix, kind.productPrefixLength) == 0)
         return handle;
     platform.Close(handle);

@@ -57,8 +57,8 @@ public:
     static int GetDevicePath(unsigned index, char path[256]);
 
     // Opens `path` and keeps it when it is a device of `kind`: attributes
-    // readable, and the product string starts with the kind's prefix, or the
-    // product string cannot be read at all. kInvalidHidHandle otherwise.
+    // readable, and a product string that could be read and starts with the
+    // kind's prefix. kInvalidHidHandle otherwise (the handle is closed again).
     static HidHandle OpenIfOurs(const HidDeviceKind& kind, const char* path);
     static unsigned CountDevices(const HidDeviceKind& kind);
 

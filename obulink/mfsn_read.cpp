@@ -31,9 +31,11 @@ CString CDoGetMFSN::GetMFSN()
     try {
         m_Trace.Label("================> Start : Get OBU MFSN <==================");
         uint8_t request[MessageHead::kSize] = {};  // command 0x00, every field 0
+        bool written = true;
         for (const HidReport& report : FrameMessage(kObuReportLayout, request, sizeof request))
-            SendReport(report.data());
-        WaitForFlag(m_bDone, kWaitLimitMs, m_Services);
+            written = written && SendReport(report.data());
+        // A request that could not be written gets no answer: nothing to wait for.
+        if (written) WaitForFlag(m_bDone, kWaitLimitMs, m_Services);
     } catch (...) {
         m_bRun = false;
         m_hThread.join();
@@ -71,13 +73,14 @@ void CDoGetMFSN::BreakOff()
     m_bDone = true;
 }
 
-void CDoGetMFSN::SendReport(const uint8_t* report)
+bool CDoGetMFSN::SendReport(const uint8_t* report)
 {
     m_Trace.Labelled("[암호화된 요청정보]", report, kObuReportLayout.reportLength);
     const uint8_t result = m_Device.WriteReport(report, kObuReportLayout.reportLength);
     char line[32];
     std::snprintf(line, sizeof line, "Trans report [%02x]", result);
     m_Trace.Data(line);
+    return result == kHidDone;
 }
 
 void CDoGetMFSN::OnReceive(const uint8_t* report, size_t bytesRead)

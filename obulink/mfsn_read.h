@@ -4,7 +4,8 @@
 // OBU answers a clear message in Data Type 1 reports whose Reserved byte
 // carries its status: the 16-byte head, then the 8 serial-number bytes.
 // Result: "0" when no complete answer came within 5000 ms (or it was
-// malformed, or shorter than its head), the one character of a non-zero
+// malformed, or shorter than its head, or the request could not be written,
+// which ends the read at once), the one character of a non-zero
 // status byte, or the serial number as 16 upper-case hexadecimal digits.
 #pragma once
 
@@ -39,7 +40,8 @@ public:
 
 private:
     void ReceiveThread();
-    void SendReport(const uint8_t* report);
+    // Traces and writes the request; false when the write failed.
+    bool SendReport(const uint8_t* report);
     void OnCommandAnswer(const uint8_t* bytes, size_t n);
     void BreakOff();
 

@@ -15,8 +15,16 @@ namespace {
 
 const char kOpenTrace[] = "Wendra 단말기를 여는 중 입니다\nHID description[ Wendra-OBU ]\nReport ID : 0x01";
 
-// The write commands answer this for a text they cannot use.
+// The write commands and the key answer this for a text too short to read.
 const char kRefusedText[] = "1";
+
+// A key character's value: a hexadecimal digit's in either case, else the low
+// four bits of its code ('G' counts as 7).
+int KeyDigitValue(char c)
+{
+    const int hex = HexDigitValue(c);
+    return hex >= 0 ? hex : static_cast<unsigned char>(c) & 0x0F;
+}
 
 }  // namespace
 
@@ -75,17 +83,14 @@ CString CObuSelfIssueCtrl::CloseOBU()
 
 CString CObuSelfIssueCtrl::SetProductKey(const CString& keyText)
 {
-    // Exactly 32 hexadecimal digits: a key that is mistyped would otherwise
-    // be taken, answer as set, and make every later transaction fail.
+    // Any text of at least 32 characters is taken, and only those 32 are
+    // read; a shorter one is refused (its missing digits would be read past
+    // its end) and the key in use stays.
     const std::string& text = keyText.str();
-    if (text.size() != kKeyTextLength) return kRefusedText;
+    if (text.size() < kKeyTextLength) return kRefusedText;
     uint8_t key[16];
-    for (size_t i = 0; i < 16; ++i) {
-        const int high = HexDigitValue(text[2 * i]);
-        const int low = HexDigitValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) return kRefusedText;
-        key[i] = static_cast<uint8_t>(high * 16 + low);
-    }
+    for (size_t i = 0; i < 16; ++i)
+        key[i] = static_cast<uint8_t>(KeyDigitValue(text[2 * i]) * 16 + KeyDigitValue(text[2 * i + 1]));
     {
         std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
         std::memset(m_KeyArea, 0, sizeof m_KeyArea);

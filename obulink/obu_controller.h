@@ -12,12 +12,13 @@
 //
 //   OpenOBU        "0" no OBU, "1" found but not opened, "2" open
 //   CloseOBU       "2" closed, "1" nothing was open
-//   SetProductKey  "" set; "1" refused (not exactly 32 hexadecimal digits;
-//                  the key in use stays)
+//   SetProductKey  "" set from the text's first 32 characters (hexadecimal
+//                  digits, any other character by its low four bits); "1"
+//                  for a text shorter than 32 (the key in use stays)
 //   GetMFSN, GetOBUInfo, ResetOBU, ActiveOBU, ChangeOBUInfo, ReactiveOBU
 //                  "0"/"1" for an OBU that is not open, else the transaction's
-//                  text; the write commands answer "1" for a text that is too
-//                  short or malformed, and nothing is sent
+//                  text; the write commands answer "1" for a text too short
+//                  for its columns, and nothing is sent
 //   CreateScode    the S-code or "MFSN Error", whatever the OBU's state
 #pragma once
 

@@ -4,21 +4,20 @@
 
 namespace {
 
-bool IsDecimal(char c)
+// Copies `length` characters of `text` from `from` into `to`, as they are.
+void CopyCharacters(const std::string& text, size_t from, size_t length, uint8_t* to)
 {
-    return c >= '0' && c <= '9';
+    std::memcpy(to, text.data() + from, length);
 }
 
-// Copies `length` characters of decimal digits from `text` at `from` into
-// `to`; false when one is not a digit.
-bool CopyDigits(const std::string& text, size_t from, size_t length, uint8_t* to)
+// A field 7 character's value: a hexadecimal digit's in either case, else its
+// code less 55 from 'A' (0x41) to 0x7F, or less 48 below and above.
+int Field7Value(char c)
 {
-    for (size_t i = 0; i < length; ++i) {
-        const char c = text[from + i];
-        if (!IsDecimal(c)) return false;
-        to[i] = static_cast<uint8_t>(c);
-    }
-    return true;
+    const int hex = HexDigitValue(c);
+    if (hex >= 0) return hex;
+    const int code = static_cast<unsigned char>(c);
+    return code >= 0x41 && code <= 0x7F ? code - 55 : code - 48;
 }
 
 // Two characters packed into one byte by their low four bits.
@@ -73,21 +72,17 @@ bool CutObuCommandText(const CString& command, bool withFlags, ObuInfoArea& area
     area = ObuInfoArea();
     flags = 0;
     const std::string& text = command.str();
+    // The only refusal: columns the text does not reach would be read past its end.
     if (text.size() < (withFlags ? C::kChangeTextLength : C::kWriteTextLength)) return false;
 
-    const int high = HexDigitValue(text[C::kField7]);
-    const int low = HexDigitValue(text[C::kField7 + 1]);
-    const bool fine = CopyDigits(text, C::kField1, C::kField1Length, area.bytes + A::kField1) &&
-                      CopyDigits(text, C::kField2, C::kField2Length, area.bytes + A::kField2) &&
-                      CopyDigits(text, C::kField3, C::kField3Length, area.bytes + A::kField3) &&
-                      CopyDigits(text, C::kField4, C::kField4Length, area.bytes + A::kField4) &&
-                      CopyDigits(text, C::kField5, C::kField5Length, area.bytes + A::kField5) &&
-                      CopyDigits(text, C::kField6, 1, area.bytes + A::kField6) && high >= 0 && low >= 0;
-    if (!fine) {
-        area = ObuInfoArea();
-        return false;
-    }
-    area.bytes[A::kField7] = static_cast<uint8_t>(high * 16 + low);
+    CopyCharacters(text, C::kField1, C::kField1Length, area.bytes + A::kField1);
+    CopyCharacters(text, C::kField2, C::kField2Length, area.bytes + A::kField2);
+    CopyCharacters(text, C::kField3, C::kField3Length, area.bytes + A::kField3);
+    CopyCharacters(text, C::kField4, C::kField4Length, area.bytes + A::kField4);
+    CopyCharacters(text, C::kField5, C::kField5Length, area.bytes + A::kField5);
+    CopyCharacters(text, C::kField6, 1, area.bytes + A::kField6);
+    area.bytes[A::kField7] =
+        static_cast<uint8_t>(Field7Value(text[C::kField7]) * 16 + Field7Value(text[C::kField7 + 1]));
     if (withFlags) {
         for (size_t i = 0; i < C::kFlagCount; ++i)
             if (text[C::kFlags + i] == '1') flags |= static_cast<uint8_t>(0x80 >> i);

@@ -10,9 +10,12 @@
 //   0-15 field 1 | 17-32 field 2 | 34-43 field 3 | 45-52 field 4 |
 //   54-61 field 5 | 63 field 6 | 65-66 field 7 (hex) | 68-72 change flags
 //
-// Fields 1 to 6 hold decimal digits (they are packed as BCD), field 7 two
-// hexadecimal digits (either case). A text too short for its columns, or a
-// field holding anything else, is refused before anything reaches the OBU.
+// Fields 1 to 6 are packed two characters a byte by their low four bits (a
+// field of decimal digits becomes packed BCD; ':' packs as 10, a blank as 0),
+// field 7 is two hexadecimal digits (either case; any other character counts
+// as its code less 55 from 'A' up, else less 48). Nothing a field holds is
+// refused; only a text too short for its columns is, before anything reaches
+// the OBU.
 #pragma once
 
 #include <cstddef>
@@ -58,7 +61,7 @@ inline constexpr uint8_t kAllFieldsFlags = 0xF8;
 // `withFlags`, the five change flags into `flags` (0x80 for the first '1' ...
 // 0x08 for the fifth; any character other than '1' leaves its bit clear).
 // Returns false, leaving `area` and `flags` cleared, when the text is shorter
-// than its columns or a field holds a character it may not.
+// than its columns.
 bool CutObuCommandText(const CString& text, bool withFlags, ObuInfoArea& area, uint8_t& flags);
 
 // The 33-byte information record of a write command: `kind` the command byte,

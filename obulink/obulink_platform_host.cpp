@@ -1,7 +1,11 @@
-// The host build's platform: no HID devices, no debugger, no window messages.
+// The host build's platform: no HID devices, no debugger, no window messages;
+// random bytes from /dev/urandom.
+#include <cstdio>
+
 #include "obulink/exchange_trace.h"
 #include "obulink/exchange_wait.h"
 #include "obulink/hid_platform.h"
+#include "obulink/session_key.h"
 
 #include "framework/clock.h"
 
@@ -49,4 +53,13 @@ MessagePump& SystemMessagePump()
 {
     static IdleOnlyPump pump;
     return pump;
+}
+
+bool SystemRandomBytes(uint8_t* out, size_t count)
+{
+    std::FILE* source = std::fopen("/dev/urandom", "rb");
+    if (!source) return false;
+    const size_t read = std::fread(out, 1, count, source);
+    std::fclose(source);
+    return read == count;
 }

@@ -1,10 +1,14 @@
 // The Windows builds' platform: the HID backend, the debugger output for
-// traces and the thread's window messages for the waits.
+// traces, the thread's window messages for the waits and the system's
+// cryptographic random source (RtlGenRandom, advapi32, from Windows XP on).
 #include <windows.h>
+
+#include <ntsecapi.h>
 
 #include "obulink/exchange_trace.h"
 #include "obulink/exchange_wait.h"
 #include "obulink/hid_platform_win.h"
+#include "obulink/session_key.h"
 
 namespace {
 
@@ -46,4 +50,9 @@ MessagePump& SystemMessagePump()
 {
     static WindowMessagePump pump;
     return pump;
+}
+
+bool SystemRandomBytes(uint8_t* out, size_t count)
+{
+    return RtlGenRandom(out, static_cast<ULONG>(count)) != FALSE;
 }

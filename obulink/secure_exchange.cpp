@@ -94,6 +94,7 @@ ExchangeOutcome CSecureExchange::Run()
 
     m_bDone = false;
     m_bAnswerBroken = false;
+    m_bWriteFailed = false;
     m_bRandomKnown = 0;
     m_bRun = true;
     try {
@@ -105,7 +106,8 @@ ExchangeOutcome CSecureExchange::Run()
     try {
         m_Trace.Label(StartBanner());
         RequestRandomKey(m_SendKey);
-        WaitForAnswer();
+        // A request that could not be written gets no answer: nothing to wait for.
+        if (!m_bWriteFailed.load()) WaitForAnswer();
     } catch (...) {
         StopReceiving();  // the thread must not outlive the parts it calls into
         throw;
@@ -138,7 +140,7 @@ void CSecureExchange::BreakOff()
 
 void CSecureExchange::SendReport(const uint8_t* report)
 {
-    m_Device.WriteReport(report, m_Profile.layout.reportLength);
+    if (m_Device.WriteReport(report, m_Profile.layout.reportLength) != kHidDone) m_bWriteFailed = true;
 }
 
 void CSecureExchange::RequestRandomKey(const uint8_t key[32])
@@ -154,8 +156,10 @@ void CSecureExchange::RequestRandomKey(const uint8_t key[32])
     aes.Encrypt(m_PlainBuf, m_CipherBuf, MessageHead::kSize);
     TraceRandomKeyRequest(m_PlainBuf, m_CipherBuf);
 
-    for (const HidReport& report : FrameMessage(m_Profile.layout, m_CipherBuf, MessageHead::kSize))
+    for (const HidReport& report : FrameMessage(m_Profile.layout, m_CipherBuf, MessageHead::kSize)) {
         SendReport(report.data());
+        if (m_bWriteFailed.load()) return;
+    }
 }
 
 void CSecureExchange::TraceRandomKeyRequest(const uint8_t* plain, const uint8_t* cipher)
@@ -276,6 +280,9 @@ void CSecureExchange::SendCommand(const uint8_t key[32])
     for (size_t i = 0; i < reports.size(); ++i) {
         TraceBeforeCommandReport(i, m_CipherBuf);
         SendReport(reports[i].data());
+        // The rest of a message whose report failed would be of no use, and
+        // no answer can come: the exchange ends now, as without an answer.
+        if (m_bWriteFailed.load()) return BreakOff();
     }
 }
 

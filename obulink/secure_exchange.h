@@ -15,6 +15,9 @@
 //     decrypted (command receive key), its status and data kept, and the done
 //     flag set.
 //
+// A report that cannot be written (failed or timed out) ends the exchange at
+// once as "no answer", and nothing more is written.
+//
 // A hostile or broken device only ever yields a failure outcome: reports are
 // read into a buffer as large as the device's input report, the gathering and
 // the answer data are bounded, an answer whose length cannot be decrypted (0,
@@ -32,7 +35,8 @@
 //   TraceBeforeCommandReport, TraceAnswerReceived, TraceAnswerDecrypted:
 //                        the transaction's own trace lines; the defaults are
 //                        those that every OBU transaction writes.
-//   SendReport           writes one report (override to trace it first).
+//   SendReport           writes one report (override to trace it first, then
+//                        call this one, which notes a failed write).
 //   DrawHandshakeRandom  the handshake AppRandom (the biometric unit's is fixed).
 //   OnHandshakeRefused   what a refused random-key answer leaves behind.
 //   KeepAnswer           what is kept of a decrypted answer (status, data).
@@ -191,6 +195,7 @@ protected:
     uint16_t m_Status = 0;
     AnswerAccumulator m_Answer;
     std::atomic<bool> m_bAnswerBroken{false};
+    std::atomic<bool> m_bWriteFailed{false};  // a report of this exchange could not be written
     std::atomic<bool> m_bDone{false};
 
 private:

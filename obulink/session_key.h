@@ -46,9 +46,10 @@ inline void CommandReceiveKey(uint8_t key[32], const uint8_t product[16], const 
     AssembleSessionKey(key, product, appRandom, deviceRandom);
 }
 
-// Where AppRandom values come from. The system's source seeds the standard
-// generator with the current time in seconds and draws eight values, each
-// rand() mod 255 (0 to 254); tests give their own.
+// Where AppRandom values come from: eight bytes, each 0 to 254. The system's
+// source draws them from the operating system's random source, every draw
+// afresh (so the handshake and the command never share a value); tests give
+// their own.
 class AppRandomSource {
 public:
     virtual ~AppRandomSource() = default;
@@ -56,3 +57,8 @@ public:
 };
 
 AppRandomSource& SystemAppRandom();
+
+// Fills `out` from the operating system's random source (RtlGenRandom on
+// Windows, /dev/urandom elsewhere); false when it could not. Defined per
+// platform.
+bool SystemRandomBytes(uint8_t* out, size_t count);

@@ -43,6 +43,35 @@ TEST_F(ObuCommands, EveryIdAnswersInItsFormWithoutAnObu)
         << "the key set without an OBU is the one in use";
 }
 
+TEST_F(ObuCommands, KeysAndFieldsAreTakenAsThePageSendsThem)
+{
+    // Any key text of 32 characters or more sets the key, with or without an
+    // OBU; 'G' counts as 7.
+    EXPECT_EQ(Command(32, "4b1e00c35a102030405060708090a0bG and a comment"), "0:");
+    const uint8_t withSeven[16] = {0x4B, 0x1E, 0x00, 0xC3, 0x5A, 0x10, 0x20, 0x30,
+                                   0x40, 0x50, 0x60, 0x70, 0x80, 0x90, 0xA0, 0xB7};
+    ObuSimulator keyed(withSeven);
+    keyed.keepsInformation = true;
+    sim.AddDevice("Wendra-OBU").peer = &keyed;
+    EXPECT_EQ(Command(34), "2:0_0000000000000000_0000000000000000_0000000000_00000000_00000000_0_00");
+    EXPECT_EQ(Command(32, "4b1e00c35a102030405060708090a0b"), "2:1") << "one character short";
+    EXPECT_EQ(Command(33), "2:") << "the key set before stays";
+
+    // The information read's text goes back as it came, ':' and all; a
+    // change leaves the fields it does not write blank.
+    ObuFields f;
+    f.field3 = "01234567:9";
+    EXPECT_EQ(Command(35, f.Text()), "2:" + f.InformationText('1'));
+    ObuFields change;
+    change.field2 = std::string(16, ' ');
+    change.field3 = std::string(10, ' ');
+    change.field4 = std::string(8, ' ');
+    change.field5 = std::string(8, ' ');
+    change.flags = "10000";
+    EXPECT_EQ(Command(36, change.Text()), "2:" + f.InformationText('3'));
+    EXPECT_EQ(keyed.Observed().commands, 4);
+}
+
 TEST_F(ObuCommands, EachCommandClosesTheObuExceptOpenAlone)
 {
     Attach();

@@ -70,7 +70,8 @@ def main():
         check("id 39 opens alone", ask(39), "2")
         check("id 40 closes", ask(40), "2")
         check("id 40 again finds nothing open", ask(40), "1")
-        check("a mistyped key is refused", ask(32, KEY[:31] + "G"), "2:1")
+        check("a key one character short is refused", ask(32, KEY[:31]), "2:1")
+        check("a key with a 'G' is taken, the G as 7", (ask(32, KEY[:31] + "G"), ask(34)), ("2:", "2:2"))
         check("another key: the handshake is refused", (ask(32, "F" * 32), ask(34)), ("2:", "2:2"))
 
         # The fingerprint unit (commands that show no screen and no box).

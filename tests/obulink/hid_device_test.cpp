@@ -40,11 +40,11 @@ TEST_F(HidDeviceTest, FindsDevicesByProductPrefix)
     platform.AddDevice("wendra-OBU");           // case differs: not ours
     platform.AddDevice("Wendra-OB");            // shorter than the prefix
     platform.AddDevice("[wendra] BIU");
-    platform.AddDeviceWithUnreadableProduct();  // taken by both kinds
+    platform.AddDeviceWithUnreadableProduct();  // taken by neither kind
     platform.AddDevice("Wendra-OBU").attributesFail = true;
     platform.AddDevice("Wendra-OBU").openFails = true;
-    EXPECT_EQ(CHIDDevice::CountDevices(), 2u);
-    EXPECT_EQ(CBIUHIDDevice::CountDevices(), 2u);
+    EXPECT_EQ(CHIDDevice::CountDevices(), 1u);
+    EXPECT_EQ(CBIUHIDDevice::CountDevices(), 1u);
     EXPECT_EQ(platform.OpenHandles(), 0);  // the count closes what it opened
 }
 
@@ -110,14 +110,35 @@ TEST_F(HidDeviceTest, CapabilitiesOfZeroOrUnreadableKeepTheMembers)
     unread.CloseHandleAndReset();
 }
 
-TEST_F(HidDeviceTest, UnreadableProductStringOpensLikeAMatch)
+TEST_F(HidDeviceTest, DeviceWhoseProductStringCannotBeReadIsNeverOurs)
 {
-    platform.AddDevice("Keyboard");
+    // Enumerated after the device it would otherwise displace as "the last match".
+    platform.AddDevice("Wendra-OBU");
+    platform.AddDevice("[wendra] unit");
     platform.AddDeviceWithUnreadableProduct();
-    CHIDDevice device;
-    EXPECT_EQ(device.OpenDevice(0), kHidDone);
+    EXPECT_EQ(CHIDDevice::CountDevices(), 1u);
+    EXPECT_EQ(CBIUHIDDevice::CountDevices(), 1u);
+    char path[256];
+    ASSERT_EQ(CHidDeviceRecord::GetDevicePath(2, path), 1);
+    EXPECT_EQ(CHIDDevice::OpenIfOurs(path), kInvalidHidHandle);
+    EXPECT_EQ(CBIUHIDDevice::OpenIfOurs(path), kInvalidHidHandle);
+    EXPECT_EQ(platform.OpenHandles(), 0) << "what is not ours is closed again";
+
+    CHIDDevice obu;
+    EXPECT_EQ(obu.OpenDevice(0), kHidDone);
+    EXPECT_TRUE(platform.IsOpen(0));
+    EXPECT_EQ(obu.OpenDevice(0), kHidAlreadyOpen);
+    CBIUHIDDevice unit;
+    EXPECT_EQ(unit.OpenDevice(0), kHidDone);
     EXPECT_TRUE(platform.IsOpen(1));
-    device.CloseHandleAndReset();
+    EXPECT_FALSE(platform.IsOpen(2));
+    EXPECT_EQ(platform.OpenHandles(), 2);
+    obu.CloseHandleAndReset();
+    unit.CloseHandleAndReset();
+
+    CHIDDevice second;
+    EXPECT_EQ(second.OpenDevice(1), kHidNotFound) << "there is no second OBU";
+    EXPECT_EQ(platform.OpenHandles(), 0);
 }
 
 TEST_F(HidDeviceTest, WriteChecksLengthStateAndHandle)

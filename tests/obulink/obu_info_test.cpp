@@ -78,7 +78,7 @@ TEST(ObuCommandText, FieldSevenInEitherCaseAndTheChangeFlags)
     }
 }
 
-TEST(ObuCommandText, ShortOrMalformedTextsAreRefused)
+TEST(ObuCommandText, OnlyTextsShorterThanTheirColumnsAreRefused)
 {
     ObuFields f;
     const std::string good = f.Text();
@@ -89,30 +89,63 @@ TEST(ObuCommandText, ShortOrMalformedTextsAreRefused)
     EXPECT_FALSE(CutObuCommandText(good, true, area, flags)) << "the change needs its five flags";
     f.flags = "1010";
     EXPECT_FALSE(CutObuCommandText(f.Text(), true, area, flags));
+    for (uint8_t b : area.bytes) ASSERT_EQ(b, 0) << "nothing of a refused text is kept";
+}
 
-    // Every digit position of fields 1 to 6 and both of field 7.
-    const std::vector<size_t> digits = [] {
-        std::vector<size_t> p;
-        for (size_t i = 0; i < 16; ++i) p.push_back(i);
-        for (size_t i = 17; i < 33; ++i) p.push_back(i);
-        for (size_t i = 34; i < 44; ++i) p.push_back(i);
-        for (size_t i = 45; i < 53; ++i) p.push_back(i);
-        for (size_t i = 54; i < 62; ++i) p.push_back(i);
-        p.push_back(63);
-        return p;
-    }();
-    for (size_t at : digits) {
-        std::string bad = good;
-        bad[at] = 'A';
-        EXPECT_FALSE(CutObuCommandText(bad, false, area, flags)) << at;
-        for (uint8_t b : area.bytes) ASSERT_EQ(b, 0) << "nothing of a refused text is kept";
+TEST(ObuCommandText, AnyCharacterOfFieldsOneToSixIsPackedByItsLowFourBits)
+{
+    // What the information read answers for a four-bit value of 10 (':'), a
+    // field left blank, letters and bytes above 0x7F: all are sent.
+    ObuFields f;
+    f.field1 = "A1b2 3:4;5<6=7>?";
+    f.field2 = "                ";
+    f.field3 = "01234567:9";
+    f.field4 = "\xB0\xA1\x7F\x80" "abcd";
+    f.field5 = "        ";
+    f.field6 = ":";
+    bool cut = false;
+    const std::vector<uint8_t> record = RecordOf(f.Text(), false, 0x01, cut);
+    EXPECT_TRUE(cut);
+    const std::vector<uint8_t> expected = {
+        0x01,                                            // kind
+        0x11, 0x22, 0x03, 0xA4, 0xB5, 0xC6, 0xD7, 0xEF,  // field 1
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // field 2
+        0xF8, 0x0A,                                      // flags, field 6
+        0x01, 0x23, 0x45, 0x67, 0xA9,                    // field 3
+        0x01, 0xF0, 0x12, 0x34,                          // field 4
+        0x00, 0x00, 0x00, 0x00,                          // field 5
+        0x3F,                                            // field 7
+    };
+    EXPECT_EQ(record, expected);
+    EXPECT_EQ(record, f.Record(0x01, 0xF8)) << "the field tables' packing";
+
+    // Every position of fields 1 to 6 takes a letter: 'A' packs as 1.
+    const std::string good = ObuFields().Text();
+    for (size_t at = 0; at < 64; ++at) {
+        if (at == 16 || at == 33 || at == 44 || at == 53 || at == 62) continue;  // separators
+        std::string letter = good, one = good;
+        letter[at] = 'A';
+        one[at] = '1';
+        bool oneCut = false;
+        EXPECT_EQ(RecordOf(letter, false, 0x01, cut), RecordOf(one, false, 0x01, oneCut)) << at;
+        EXPECT_TRUE(cut && oneCut) << at;
     }
-    for (size_t at : {65u, 66u})
-        for (char c : {'G', 'g', ' ', ':'}) {
-            std::string bad = good;
-            bad[at] = c;
-            EXPECT_FALSE(CutObuCommandText(bad, false, area, flags)) << at << c;
-        }
+}
+
+TEST(ObuCommandText, FieldSevenTakesAnyCharacter)
+{
+    // Hexadecimal digits give their value; any other character its code
+    // less 55 (from 'A' up) or less 48, the byte kept to eight bits.
+    struct { const char* field7; uint8_t byte; } cases[] = {
+        {"1A", 0x1A}, {"3f", 0x3F}, {"1G", 0x20}, {"Z0", 0x30}, {":0", 0xA0}, {"  ", 0xF0}, {"0~", 0x47},
+    };
+    for (const auto& c : cases) {
+        ObuFields f;
+        f.field7 = c.field7;
+        bool cut = false;
+        EXPECT_EQ(RecordOf(f.Text(), false, 0x01, cut)[32], c.byte) << c.field7;
+        EXPECT_TRUE(cut) << c.field7;
+    }
 }
 
 TEST(ObuInformationText, LayoutOfTheAnswerData)

@@ -184,24 +184,77 @@ TEST_F(ObuWithSimulator, ProductKeyTexts)
     EXPECT_EQ(ctrl.ResetOBU(), "");
     ASSERT_EQ(ctrl.SetProductKey("00112233445566778899AABBCCDDEEFF"), "");
     EXPECT_EQ(ctrl.ResetOBU(), "");
+    ctrl.CloseOBU();
 
-    // Anything but exactly 32 hexadecimal digits is refused, the key in use stays.
-    for (const char* bad : {"0011223344556677889AABBCCDDEEFF", "00112233445566778899AABBCCDDEEFF0",
-                            "0011223344556677889GAABBCCDDEEFF", "", "00112233445566778899AABBCCDDEEF "}) {
-        EXPECT_EQ(ctrl.SetProductKey(bad), "1") << bad;
-        EXPECT_EQ(ctrl.ResetOBU(), "") << "the OBU still accepts the key set before " << bad;
+    // Only the first 32 characters are read, and any character is taken:
+    // past 'F' (or 'f') it counts by its low four bits.
+    struct { const char* text; uint8_t key[16]; } cases[] = {
+        {"00112233445566778899AABBCCDDEEFF0", {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                                               0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}},
+        {"0011223344556677889GAABBCCDDEEFF and more", {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                                                       0x88, 0x97, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}},
+        {"gG zZ:;<=>?\xB0\xA1-_.,000000000000000", {0x77, 0x0A, 0xAA, 0xBC, 0xDE, 0xF0, 0x1D, 0xFE,
+                                                   0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+    };
+    for (const auto& c : cases) {
+        ObuSimulator keyed(c.key);
+        SimHidPlatform platform(kScale);
+        ScopedHidPlatform scope(platform);
+        platform.AddDevice("Wendra-OBU").peer = &keyed;
+        EXPECT_EQ(ctrl.SetProductKey(c.text), "") << c.text;
+        ASSERT_EQ(ctrl.OpenOBU(), "2");
+        EXPECT_EQ(ctrl.ResetOBU(), "") << "the OBU keyed " << c.text << " answers";
+        EXPECT_EQ(keyed.Observed().commands, 1) << c.text;
+        ctrl.CloseOBU();
+    }
+
+    // A text shorter than a key is refused, and the key in use stays.
+    ASSERT_EQ(ctrl.SetProductKey(kProductText), "");
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    for (const char* shortText : {"0011223344556677889AABBCCDDEEFF", ""}) {
+        EXPECT_EQ(ctrl.SetProductKey(shortText), "1") << shortText;
+        EXPECT_EQ(ctrl.ResetOBU(), "") << "the OBU still accepts the key set before " << shortText;
     }
 }
 
-TEST_F(ObuWithSimulator, MalformedWriteTextsSendNothing)
+TEST_F(ObuWithSimulator, WriteTextsAreSentWhateverTheirFieldsHold)
+{
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    // What the information read answers goes back as it came: ':' stands
+    // for a four-bit value of 10.
+    ObuFields f;
+    f.field3 = "01234567:9";
+    f.field4 = "2026:208";
+    EXPECT_EQ(ctrl.ActiveOBU(f.Text()), f.InformationText('1'));
+    EXPECT_EQ(ctrl.GetOBUInfo(), f.InformationText('1'));
+
+    // An information change that writes field 1 only and leaves the others blank.
+    ObuFields change;
+    change.field1 = "9999999999999999";
+    change.field2 = std::string(16, ' ');
+    change.field3 = std::string(10, ' ');
+    change.field4 = std::string(8, ' ');
+    change.field5 = std::string(8, ' ');
+    change.field6 = " ";
+    change.flags = "10000";
+    ObuFields after = f;
+    after.field1 = change.field1;
+    EXPECT_EQ(ctrl.ChangeOBUInfo(change.Text()), after.InformationText('3'));
+
+    const auto commands = Commands();
+    ASSERT_EQ(commands.size(), 3u);
+    const auto record = change.Record(0x03, 0x80);
+    EXPECT_EQ(std::vector<uint8_t>(commands[2].begin() + 16, commands[2].begin() + 49), record);
+    EXPECT_EQ(commands[2][33], 0x80);
+}
+
+TEST_F(ObuWithSimulator, WriteTextsShorterThanTheirColumnsSendNothing)
 {
     ASSERT_EQ(ctrl.OpenOBU(), "2");
     ObuFields f;
-    std::string lowerHexInADigitField = f.Text();
-    lowerHexInADigitField[3] = 'a';
     ObuFields badFlags;
     badFlags.flags = "101";
-    for (const std::string& text : {f.Text().substr(0, 66), std::string(), lowerHexInADigitField}) {
+    for (const std::string& text : {f.Text().substr(0, 66), std::string()}) {
         EXPECT_EQ(ctrl.ActiveOBU(text), "1") << text;
         EXPECT_EQ(ctrl.ReactiveOBU(text), "1") << text;
     }
@@ -266,6 +319,33 @@ TEST(ObuController, TheLastOfTwoObusIsOpened)
     EXPECT_FALSE(sim.IsOpen(1));
 }
 
+TEST(ObuController, ForeignDeviceAfterTheObuWhoseProductStringCannotBeReadGetsNothing)
+{
+    SimHidPlatform sim(50);
+    ScopedHidPlatform active{sim};
+    ObuSimulator obu(kProduct);
+    sim.AddDevice("Wendra-OBU").peer = &obu;
+    sim.AddDeviceWithUnreadableProduct();
+    CObuSelfIssueCtrl ctrl;
+    ScaledClock clock(50);
+    FastPump pump;
+    ctrl.SetServices({&clock, &pump});
+    EXPECT_EQ(ctrl.OpenOBU(), "2");
+    EXPECT_TRUE(sim.IsOpen(0));
+    EXPECT_FALSE(sim.IsOpen(1));
+    EXPECT_EQ(ctrl.GetMFSN(), "123456789ABCDEF0");
+    EXPECT_TRUE(sim.Written(1).empty());
+    EXPECT_EQ(ctrl.CloseOBU(), "2");
+
+    // Alone, it is no OBU at all.
+    SimHidPlatform foreignOnly;
+    ScopedHidPlatform scope{foreignOnly};
+    foreignOnly.AddDeviceWithUnreadableProduct();
+    EXPECT_EQ(ctrl.OpenOBU(), "0");
+    EXPECT_EQ(ctrl.GetMFSN(), "0");
+    EXPECT_TRUE(foreignOnly.Written(0).empty());
+}
+
 TEST_F(ObuWithSimulator, SerialNumberRead)
 {
     ASSERT_EQ(ctrl.OpenOBU(), "2");
@@ -289,6 +369,30 @@ TEST_F(ObuWithSimulator, SerialNumberRead)
     EXPECT_EQ(ctrl.GetMFSN(), "0");
     EXPECT_GE(clock.NowMs() - start, 5000u);
     EXPECT_EQ(obu.Observed().commands, 0);
+}
+
+TEST(ObuController, FailedWritesAnswerAsNoAnswerAtOnce)
+{
+    for (HidIoResult result : {HidIoResult::Failed, HidIoResult::TimedOut}) {
+        SimHidPlatform sim(50);
+        ScopedHidPlatform active{sim};
+        ObuSimulator obu(kProduct);
+        SimHidDevice& device = sim.AddDevice("Wendra-OBU");
+        device.peer = &obu;
+        device.writeResult = result;
+        CObuSelfIssueCtrl ctrl;
+        ScaledClock clock(50);
+        FastPump pump;
+        ctrl.SetServices({&clock, &pump});
+        ASSERT_EQ(ctrl.OpenOBU(), "2");
+        const uint64_t start = clock.NowMs();
+        EXPECT_EQ(ctrl.GetMFSN(), "0");
+        EXPECT_EQ(ctrl.ActiveOBU(ObuFields().Text()), "0");
+        EXPECT_EQ(ctrl.GetOBUInfo(), "0");
+        EXPECT_LT(clock.NowMs() - start, 5000u) << "three exchanges, none of them waited out";
+        EXPECT_TRUE(sim.Written(0).empty());
+        EXPECT_EQ(ctrl.CloseOBU(), "2");
+    }
 }
 
 TEST_F(ObuWithSimulator, SerialNumberAnswersThatAreShortLongOrForeign)
@@ -366,4 +470,80 @@ TEST_F(ObuWithSimulator, TracesOfEachTransaction)
             EXPECT_TRUE(line.empty() || line.back() != '\n') << "no line ends with a line feed";
         }
     }
+}
+
+// ---- The waits, pinned ----
+
+TEST_F(ObuWithSimulator, EveryTransactionReadsAndWritesWithOneSecondTimeOutsAndStopsReadingWithTheAnswer)
+{
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    ObuFields f;
+    ObuFields change;
+    change.flags = "11111";
+    struct Case {
+        const char* name;
+        std::function<CString()> run;
+        size_t writes;
+    } cases[] = {
+        {"serial number", [&] { return ctrl.GetMFSN(); }, 1},
+        {"activation", [&] { return ctrl.ActiveOBU(f.Text()); }, 3},
+        {"change", [&] { return ctrl.ChangeOBUInfo(change.Text()); }, 3},
+        {"re-activation", [&] { return ctrl.ReactiveOBU(f.Text()); }, 3},
+        {"read", [&] { return ctrl.GetOBUInfo(); }, 2},
+        {"reset", [&] { return ctrl.ResetOBU(); }, 2},
+    };
+    for (const auto& c : cases) {
+        const size_t before = sim.IoLog(0).size();
+        const CString result = c.run();
+        EXPECT_NE(result, "0") << c.name;
+        const auto log = sim.IoLog(0);
+        size_t writes = 0;
+        for (size_t i = before; i < log.size(); ++i) {
+            EXPECT_EQ(log[i].timeoutMs, 1000u) << c.name << (log[i].write ? ": write " : ": read ") << i - before;
+            writes += log[i].write;
+        }
+        EXPECT_EQ(writes, c.writes) << c.name;
+        // The receive thread ends with the answer: the read that brought it
+        // is the last (a further read would cost up to 1000 ms more).
+        ASSERT_GT(log.size(), before) << c.name;
+        EXPECT_FALSE(log.back().write) << c.name;
+        EXPECT_EQ(log.back().result, HidIoResult::Done) << c.name;
+    }
+}
+
+TEST(ObuController, SerialNumberReadGivesUpAfterFiveSeconds)
+{
+    constexpr double kScale = 10;  // 5000 ms in half a second: room for a slow machine
+    SimHidPlatform sim(kScale);
+    ScopedHidPlatform active{sim};
+    ObuSimulator obu(kProduct);
+    obu.answerMfsn = false;
+    sim.AddDevice("Wendra-OBU").peer = &obu;
+    CObuSelfIssueCtrl ctrl;
+    ScaledClock clock(kScale);
+    FastPump pump;
+    ctrl.SetServices({&clock, &pump});
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    const uint64_t start = clock.NowMs();
+    EXPECT_EQ(ctrl.GetMFSN(), "0");
+    const uint64_t elapsed = clock.NowMs() - start;
+    EXPECT_GE(elapsed, 5000u);
+    EXPECT_LT(elapsed, 5000u + 1000u + 2000u) << "the limit and the end of one read, not more";
+    EXPECT_EQ(obu.Observed().mfsnReads, 1);
+}
+
+TEST(ObuController, KeyIsTakenWithAPauseOf200Ms)
+{
+    SimHidPlatform sim(50);
+    ScopedHidPlatform active{sim};
+    CObuSelfIssueCtrl ctrl;
+    RecordingClock clock(50);
+    FastPump pump;
+    ctrl.SetServices({&clock, &pump});
+    const uint64_t start = clock.NowMs();
+    EXPECT_EQ(ctrl.SetProductKey(kProductText), "");
+    EXPECT_GE(clock.NowMs() - start, 200u);
+    EXPECT_EQ(clock.Sleeps(), std::vector<uint32_t>{200});
+    EXPECT_EQ(ctrl.SetProductKey("0011"), "1");
+    EXPECT_EQ(clock.Sleeps().size(), 1u) << "a refused key is not paused for";
 }

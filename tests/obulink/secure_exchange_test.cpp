@@ -95,6 +95,28 @@ TEST_F(ExchangeWithObu, HandshakeThenCommandThenAnswer)
     EXPECT_GT(pump.calls.load(), 0);  // window messages were pumped while waiting
 }
 
+TEST_F(ExchangeWithObu, SystemRandomGivesTheHandshakeAndTheCommandValuesOfTheirOwn)
+{
+    TestTransaction tx(device, kProduct, 0x05, 16);
+    tx.SetServices({&clock, &pump});  // the system's AppRandom
+    EXPECT_EQ(tx.Run(), ExchangeOutcome::Succeeded);
+    const auto seen = obu.Observed();
+    ASSERT_EQ(seen.messages.size(), 2u);
+    const std::vector<uint8_t> handshake(seen.messages[0].begin() + 8, seen.messages[0].end());
+    const std::vector<uint8_t> command(seen.messages[1].begin() + 8, seen.messages[1].end());
+    EXPECT_NE(handshake, command);
+}
+
+TEST_F(ExchangeWithObu, OnePauseOf200MsBeforeTheCommand)
+{
+    RecordingClock recording(kScale);
+    TestTransaction tx(device, kProduct, 0x05, 16);
+    tx.SetRandomSource(random);
+    tx.SetServices({&recording, &pump});
+    EXPECT_EQ(tx.Run(), ExchangeOutcome::Succeeded);
+    EXPECT_EQ(recording.Sleeps(), std::vector<uint32_t>{200});
+}
+
 TEST_F(ExchangeWithObu, EightyByteCommandWithAnAnswerSplitInThree)
 {
     obu.answerData.assign(48, 0x5C);
@@ -212,6 +234,45 @@ TEST_F(ExchangeWithObu, ReadFailuresEndInNoAnswer)
     brokenDevice.CloseHandleAndReset();
 }
 
+TEST_F(ExchangeWithObu, FailedWritesEndTheExchangeAtOnceAsNoAnswer)
+{
+    // The handshake request, the command, or the first of its two reports
+    // cannot be written: no answer can come, so none is waited for.
+    struct Case {
+        const char* what;
+        size_t writesThatGo;
+        HidIoResult result;
+        size_t length;
+    } cases[] = {
+        {"handshake request fails", 0, HidIoResult::Failed, 16},
+        {"handshake request times out", 0, HidIoResult::TimedOut, 16},
+        {"command fails", 1, HidIoResult::Failed, 16},
+        {"first report of an 80-byte command times out", 1, HidIoResult::TimedOut, 80},
+    };
+    for (const auto& c : cases) {
+        ObuSimulator fresh(kProduct);
+        SimHidPlatform platform(kScale);
+        ScopedHidPlatform scope(platform);
+        SimHidDevice& failing = platform.AddDevice("Wendra-OBU");
+        failing.peer = &fresh;
+        failing.writeResult = c.result;
+        failing.writesBeforeResult = c.writesThatGo;
+        CHIDDevice obuDevice;
+        ASSERT_EQ(obuDevice.OpenDevice(0), kHidDone);
+        FixedRandom draws({kHandshakeRandom, kCommandRandom});
+        TestTransaction tx(obuDevice, kProduct, 0x01, c.length);
+        tx.SetRandomSource(draws);
+        tx.SetServices({&clock, &pump});
+        const uint64_t start = clock.NowMs();
+        EXPECT_EQ(tx.Run(), ExchangeOutcome::NoAnswer) << c.what;
+        // At most the receive thread's current read (1000 ms) after the write.
+        EXPECT_LT(clock.NowMs() - start, 1000u + 1500u) << c.what;
+        EXPECT_EQ(platform.Written(0).size(), c.writesThatGo) << c.what << ": nothing more is written";
+        EXPECT_EQ(fresh.Observed().commands, 0) << c.what;
+        obuDevice.CloseHandleAndReset();
+    }
+}
+
 TEST_F(ExchangeWithObu, AnswerWithALengthThatCannotBeDecryptedIsNoAnswer)
 {
     obu.answerData.assign(16, 0x01);  // 32 bytes sealed, 20 of them sent
@@ -297,8 +358,10 @@ TEST(ExchangeRealTime, OneRunOnTheRealClock)
     const uint64_t start = corvane::MonotonicMs();
     EXPECT_EQ(tx.Run(), ExchangeOutcome::Succeeded);
     const uint64_t elapsed = corvane::MonotonicMs() - start;
-    EXPECT_GE(elapsed, 190u);   // the pause before the command (timer granularity aside)
-    EXPECT_LT(elapsed, 3000u);  // and the end of the receive thread's last read
+    EXPECT_GE(elapsed, 190u);  // the pause before the command (timer granularity aside)
+    // The receive thread ends with the answer, not after one more read of up
+    // to 1000 ms (that would make it 1200 ms at least).
+    EXPECT_LT(elapsed, 1000u);
     EXPECT_EQ(tx.AnswerData()[0], 0x09);
     device.CloseHandleAndReset();
 }
@@ -544,10 +607,29 @@ TEST(ReceiveLoop, ExceptionsOnTheReceiveThreadEndTheLoopOnly)
 
 // The biometric unit's profile: report id 0, 65-byte reports, answers taken
 // from one report.
+constexpr ExchangeProfile kUnit = {kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, true, "\n"};
+
+TEST(BiometricProfile, FailedWriteEndsTheExchangeAtOnce)
+{
+    SimHidPlatform sim(50);
+    ScopedHidPlatform active(sim);
+    SimHidDevice& unit = sim.AddDevice("[wendra] unit");
+    unit.caps = {65, 65, 0};
+    unit.writeResult = HidIoResult::Failed;
+    CBIUHIDDevice device;
+    ASSERT_EQ(device.OpenDevice(0), kHidDone);
+    ScaledClock clock(50);
+    CountingPump pump;
+    TestTransaction tx(device, kProduct, 0x20, 16, kUnit);
+    tx.SetServices({&clock, &pump});
+    const uint64_t start = clock.NowMs();
+    EXPECT_EQ(tx.Run(), ExchangeOutcome::NoAnswer);
+    EXPECT_LT(clock.NowMs() - start, 2500u) << "the unit's 5000 ms are not waited out";
+    device.CloseHandleAndReset();
+}
+
 TEST(BiometricProfile, SingleReportAnswerUsesTheReportsLength)
 {
-    static constexpr ExchangeProfile kUnit = {kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport,
-                                              true, "\n"};
     SimHidPlatform sim;
     ScopedHidPlatform active(sim);
     sim.AddDevice("[wendra] unit").caps = {65, 65, 0};

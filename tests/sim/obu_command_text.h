@@ -26,8 +26,9 @@ struct ObuFields {
         return t;
     }
 
-    // The 33-byte record the OBU receives: kind, field 1, field 2 (packed
-    // decimal), flags, field 6, fields 3 to 5 (packed), field 7 as one byte.
+    // The 33-byte record the OBU receives: kind, field 1, field 2 (two
+    // characters a byte by their low four bits, packed decimal for digits),
+    // flags, field 6, fields 3 to 5 (packed), field 7 as one byte.
     std::vector<uint8_t> Record(uint8_t kind, uint8_t flagByte) const
     {
         std::vector<uint8_t> r;
@@ -35,7 +36,7 @@ struct ObuFields {
         Pack(field1, r);
         Pack(field2, r);
         r.push_back(flagByte);
-        r.push_back(static_cast<uint8_t>(field6[0] - '0'));
+        r.push_back(static_cast<uint8_t>(field6[0] & 0x0F));
         Pack(field3, r);
         Pack(field4, r);
         Pack(field5, r);
@@ -54,9 +55,9 @@ struct ObuFields {
     }
 
 private:
-    static void Pack(const std::string& digits, std::vector<uint8_t>& out)
+    static void Pack(const std::string& characters, std::vector<uint8_t>& out)
     {
-        for (size_t i = 0; i + 1 < digits.size(); i += 2)
-            out.push_back(static_cast<uint8_t>(((digits[i] - '0') << 4) | (digits[i + 1] - '0')));
+        for (size_t i = 0; i + 1 < characters.size(); i += 2)
+            out.push_back(static_cast<uint8_t>(((characters[i] & 0x0F) << 4) | (characters[i + 1] & 0x0F)));
     }
 };

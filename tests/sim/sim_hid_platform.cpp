@@ -10,6 +10,7 @@ struct SimHidPlatform::Slot {
     HidHandle handle = kInvalidHidHandle;  // the open handle, if any
     std::deque<Pending> input;
     std::vector<SimReport> written;
+    std::vector<SimIo> io;
 };
 
 class SimHidPlatform::Channel : public SimReplyChannel {
@@ -88,6 +89,12 @@ size_t SimHidPlatform::ReadCalls() const
     return m_readCalls;
 }
 
+std::vector<SimIo> SimHidPlatform::IoLog(size_t index) const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_slots.at(index)->io;
+}
+
 SimHidPlatform::Slot* SimHidPlatform::SlotOf(HidHandle handle) const
 {
     for (const auto& slot : m_slots)
@@ -157,7 +164,7 @@ bool SimHidPlatform::ReadNumInputBuffers(HidHandle handle, uint32_t& count)
     return true;
 }
 
-HidIoResult SimHidPlatform::Write(HidHandle handle, const uint8_t* data, size_t length, uint32_t /*timeoutMs*/)
+HidIoResult SimHidPlatform::Write(HidHandle handle, const uint8_t* data, size_t length, uint32_t timeoutMs)
 {
     SimDevicePeer* peer = nullptr;
     SimReport report(data, data + length);
@@ -166,7 +173,11 @@ HidIoResult SimHidPlatform::Write(HidHandle handle, const uint8_t* data, size_t 
         std::lock_guard<std::mutex> hold(m_lock);
         Slot* slot = SlotOf(handle);
         if (!slot) return HidIoResult::Failed;
-        if (slot->device.writeResult != HidIoResult::Done) return slot->device.writeResult;
+        if (slot->device.writeResult != HidIoResult::Done && slot->written.size() >= slot->device.writesBeforeResult) {
+            slot->io.push_back({true, timeoutMs, slot->device.writeResult});
+            return slot->device.writeResult;
+        }
+        slot->io.push_back({true, timeoutMs, HidIoResult::Done});
         slot->written.push_back(report);
         peer = slot->device.peer;
         index = static_cast<size_t>(std::find_if(m_slots.begin(), m_slots.end(),
@@ -188,7 +199,11 @@ HidIoResult SimHidPlatform::Read(HidHandle handle, uint8_t* buffer, size_t lengt
     const uint64_t deadline = RealMs() + std::max<uint64_t>(1, static_cast<uint64_t>(timeoutMs / m_timeScale));
     for (;;) {
         Slot* slot = SlotOf(handle);
-        if (!slot || slot->device.readFails) return HidIoResult::Failed;
+        if (!slot) return HidIoResult::Failed;
+        if (slot->device.readFails) {
+            slot->io.push_back({false, timeoutMs, HidIoResult::Failed});
+            return HidIoResult::Failed;
+        }
         const uint64_t now = RealMs();
         if (!slot->input.empty() && slot->input.front().dueRealMs <= now) {
             SimReport report = std::move(slot->input.front().report);
@@ -196,9 +211,13 @@ HidIoResult SimHidPlatform::Read(HidHandle handle, uint8_t* buffer, size_t lengt
             const size_t n = std::min(length, report.size());
             std::memcpy(buffer, report.data(), n);
             bytesRead = n;
+            slot->io.push_back({false, timeoutMs, HidIoResult::Done});
             return HidIoResult::Done;
         }
-        if (now >= deadline) return HidIoResult::TimedOut;
+        if (now >= deadline) {
+            slot->io.push_back({false, timeoutMs, HidIoResult::TimedOut});
+            return HidIoResult::TimedOut;
+        }
         uint64_t wakeAt = deadline;
         if (!slot->input.empty()) wakeAt = std::min(wakeAt, slot->input.front().dueRealMs);
         m_inputArrived.wait_for(hold, std::chrono::milliseconds(wakeAt - now));

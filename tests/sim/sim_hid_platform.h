@@ -23,6 +23,13 @@
 
 using SimReport = std::vector<uint8_t>;
 
+// One report write or read as the platform was asked for it.
+struct SimIo {
+    bool write;
+    uint32_t timeoutMs;
+    HidIoResult result;
+};
+
 // How a peer answers: input reports for the device it sits behind.
 class SimReplyChannel {
 public:
@@ -51,6 +58,7 @@ struct SimHidDevice {
     HidReportCaps caps = {64, 64, 0};
     uint32_t numInputBuffers = 32;
     HidIoResult writeResult = HidIoResult::Done;  // a forced write result
+    size_t writesBeforeResult = 0;                // writes that go through before it applies
     bool readFails = false;
     SimDevicePeer* peer = nullptr;
 };
@@ -74,6 +82,8 @@ public:
     bool IsOpen(size_t index) const;
     std::vector<SimReport> Written(size_t index) const;
     size_t ReadCalls() const;
+    // Every write and read on device `index`, in order, with its time-out.
+    std::vector<SimIo> IoLog(size_t index) const;
 
     // HidPlatform
     bool InterfacePath(unsigned index, std::string& path) override;

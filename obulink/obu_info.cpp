@@ -10,12 +10,12 @@ void CopyCharacters(const std::string& text, size_t from, size_t length, uint8_t
     std::memcpy(to, text.data() + from, length);
 }
 
-// A field 7 character's value: a hexadecimal digit's in either case, else its
-// code less 55 from 'A' (0x41) to 0x7F, or less 48 below and above.
+// A field 7 character's value: its code less 55 from 'A' (0x41) to 0x7F, else
+// less 48, so that '0'-'9' and 'A'-'F' give their hexadecimal value. A lower-case
+// letter counts by the same rule (as the issuing card's hexadecimal fields do):
+// as the high digit it gives the hexadecimal value, as the low one 32 more.
 int Field7Value(char c)
 {
-    const int hex = HexDigitValue(c);
-    if (hex >= 0) return hex;
     const int code = static_cast<unsigned char>(c);
     return code >= 0x41 && code <= 0x7F ? code - 55 : code - 48;
 }

@@ -119,7 +119,7 @@ TEST_F(ObuCommandsOverHttp, WholeIssueOfAnObu)
     ObuFields f;
     f.field7 = "a5";
     EXPECT_EQ(Ask(35, f.Text()), Jsonp("2:" + f.InformationText('1')));
-    EXPECT_EQ(obu.Record(), f.Record(0x01, 0xF8)) << "field 7 in lower case is the byte 0xA5";
+    EXPECT_EQ(obu.Record(), f.Record(0x01, 0xF8)) << "a lower-case high digit of field 7 gives its hexadecimal value";
     EXPECT_EQ(Ask(34), Jsonp("2:" + f.InformationText('1')));
 
     ObuFields change = f;

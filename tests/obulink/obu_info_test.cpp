@@ -54,14 +54,16 @@ TEST(ObuCommandText, ColumnsOfTheActivationTextFromNamedFields)
     EXPECT_EQ(RecordOf(text + "_trailing", false, 0x04, cut), f.Record(0x04, 0xF8));
 }
 
-TEST(ObuCommandText, FieldSevenInEitherCaseAndTheChangeFlags)
+TEST(ObuCommandText, FieldSevenAndTheChangeFlags)
 {
     ObuFields f;
     f.field7 = "1A";
     bool cut = false;
     EXPECT_EQ(RecordOf(f.Text(), false, 0x01, cut)[32], 0x1A);
     f.field7 = "3f";
-    EXPECT_EQ(RecordOf(f.Text(), false, 0x01, cut)[32], 0x3F) << "lower case is read as upper case";
+    EXPECT_EQ(RecordOf(f.Text(), false, 0x01, cut)[32], 0x5F) << "a lower-case low digit counts 32 more";
+    f.field7 = "f3";
+    EXPECT_EQ(RecordOf(f.Text(), false, 0x01, cut)[32], 0xF3) << "a lower-case high digit, kept to 8 bits";
     f.field7 = "09";
     EXPECT_EQ(RecordOf(f.Text(), false, 0x01, cut)[32], 0x09);
 
@@ -134,10 +136,10 @@ TEST(ObuCommandText, AnyCharacterOfFieldsOneToSixIsPackedByItsLowFourBits)
 
 TEST(ObuCommandText, FieldSevenTakesAnyCharacter)
 {
-    // Hexadecimal digits give their value; any other character its code
-    // less 55 (from 'A' up) or less 48, the byte kept to eight bits.
+    // Each character counts as its code less 55 (from 'A' up) or less 48, the
+    // byte kept to eight bits: upper-case hexadecimal digits give their value.
     struct { const char* field7; uint8_t byte; } cases[] = {
-        {"1A", 0x1A}, {"3f", 0x3F}, {"1G", 0x20}, {"Z0", 0x30}, {":0", 0xA0}, {"  ", 0xF0}, {"0~", 0x47},
+        {"1A", 0x1A}, {"3f", 0x5F}, {"0a", 0x2A}, {"1G", 0x20}, {"Z0", 0x30}, {":0", 0xA0}, {"  ", 0xF0}, {"0~", 0x47},
     };
     for (const auto& c : cases) {
         ObuFields f;

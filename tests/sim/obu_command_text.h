@@ -40,18 +40,30 @@ struct ObuFields {
         Pack(field3, r);
         Pack(field4, r);
         Pack(field5, r);
-        r.push_back(static_cast<uint8_t>(std::stoi(field7, nullptr, 16)));
+        r.push_back(Field7Byte());
         return r;
+    }
+
+    // Field 7's byte: each character's code less 55 from 0x41 to 0x7F, else
+    // less 48; high digit times 16 plus low digit, kept to eight bits.
+    uint8_t Field7Byte() const
+    {
+        const auto value = [](char c) {
+            const int code = static_cast<unsigned char>(c);
+            return code >= 0x41 && code <= 0x7F ? code - 55 : code - 48;
+        };
+        return static_cast<uint8_t>(value(field7[0]) * 16 + value(field7[1]));
     }
 
     // The information text the OBU's answer of that record gives.
     std::string InformationText(char kindDigit) const
     {
-        std::string upper7 = field7;
-        for (char& c : upper7)
-            if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 'a' + 'A');
+        // The OBU keeps field 7 as its byte, read back in upper-case hexadecimal.
+        static const char digits[] = "0123456789ABCDEF";
+        const uint8_t byte = Field7Byte();
+        const std::string hex7 = {digits[byte >> 4], digits[byte & 0x0F]};
         return std::string(1, kindDigit) + "_" + field1 + "_" + field2 + "_" + field3 + "_" + field4 + "_" + field5 +
-               "_" + field6 + "_" + upper7;
+               "_" + field6 + "_" + hex7;
     }
 
 private:

@@ -391,20 +391,6 @@ TEST(RequestBound, ClientThatDoesNotReadIsHeldAtTheBoundAndAnsweredInOrderLater)
     EXPECT_LE(s.server.PeakRequestBytes(), corvane::http::kMaxRequestBytes);
 }
 
-TEST(RequestBound, ClientThatNeitherReadsNorStopsIsEndedAfterTheIdleTime)
-{
-    TestServer s;  // 200 ms
-    Client c(s.port(), 16384);
-    std::vector<std::string> bodies;
-    const std::string stream = PipelinedStream(200, bodies);
-    ULONGLONG start = GetTickCount64();
-    EXPECT_FALSE(c.Send(stream)) << "the server took all of it";
-    EXPECT_LT(Since(start), 5000u);
-    EXPECT_LE(s.server.PeakRequestBytes(), corvane::http::kMaxRequestBytes);
-    c.Close();
-    EXPECT_TRUE(s.AllReaped(1));
-}
-
 TEST(RequestBound, RequestUpToTheBoundIsAnsweredOneByteMoreIsRefused)
 {
     TestServer s;

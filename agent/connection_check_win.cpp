@@ -1,5 +1,6 @@
 #include "agent/connection_check_win.h"
 
+#include <new>
 #include <thread>
 
 #include "framework/message_box_win.h"
@@ -29,13 +30,19 @@ void ServerConnectionTest(const ServerTestSettings& settings)
         session = std::make_unique<CInternetSession>();
     } catch (const CInternetException&) {
         // Without WinINet no round can succeed; every round then reports.
+    } catch (const std::bad_alloc&) {
     }
     while (!(settings.stop && settings.stop->load())) {
+        // Nothing may leave this thread (it would end the agent): a round that
+        // finds no memory is dropped and the next one tries again.
         try {
-            if (!session) throw CInternetException(ERROR_INTERNET_INTERNAL_ERROR);
-            FetchServerTestPage(*session, settings.url);
-        } catch (const CInternetException&) {
-            AfxMessageBox(kServerUnreachableText, MB_OK);
+            try {
+                if (!session) throw CInternetException(ERROR_INTERNET_INTERNAL_ERROR);
+                FetchServerTestPage(*session, settings.url);
+            } catch (const CInternetException&) {
+                AfxMessageBox(kServerUnreachableText, MB_OK);
+            }
+        } catch (const std::bad_alloc&) {
         }
         Sleep(settings.periodMs);
     }

@@ -8,6 +8,7 @@
 #include "agent/server/http_server_win.h"
 #include "agent/startup.h"
 #include "agent/startup_win.h"
+#include "framework/lifetime.h"
 #include "framework/message_box_win.h"
 #include "resources/resource.h"
 
@@ -18,6 +19,12 @@ CORVANE_COMMAND_MAP(CCorvaneApp, CWinApp,
 CCorvaneApp::CCorvaneApp()
 {
     SetAppID("Corvane.AppID.NoVersion");
+    corvane::NoteLifetime(this, "CCorvaneApp", true);
+}
+
+CCorvaneApp::~CCorvaneApp()
+{
+    corvane::NoteLifetime(this, "CCorvaneApp", false);
 }
 
 BOOL CCorvaneApp::InitInstance()

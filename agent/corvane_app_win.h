@@ -9,6 +9,7 @@
 class CCorvaneApp : public CWinApp {
 public:
     CCorvaneApp();
+    ~CCorvaneApp() override;
 
     BOOL InitInstance() override;
     int ExitInstance() override;

@@ -8,8 +8,7 @@
 #include "biometric/single_report_transaction.h"
 #include "biometric/unit_info.h"
 #include "biometric/user_info.h"
-
-CQv_BIUIssueCtrl g_BIUIssueCtrl;
+#include "framework/lifetime.h"
 
 namespace {
 
@@ -39,10 +38,14 @@ CQv_BIUIssueCtrl::CQv_BIUIssueCtrl()
     m_Device.m_dwReadTimeout = kHidInfinite;
     m_Device.m_dwWriteTimeout = kHidInfinite;
     m_Device.ResetState();
+    corvane::NoteLifetime(this, "CQv_BIUIssueCtrl", true);
 }
 
 // At exit the handle is left to the system.
-CQv_BIUIssueCtrl::~CQv_BIUIssueCtrl() = default;
+CQv_BIUIssueCtrl::~CQv_BIUIssueCtrl()
+{
+    corvane::NoteLifetime(this, "CQv_BIUIssueCtrl", false);
+}
 
 void CQv_BIUIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSource* random)
 {

@@ -134,4 +134,7 @@ private:
     AppRandomSource* m_pRandom = nullptr;
 };
 
+// The agent's biometric-unit controller, defined with the agent's other
+// long-lived objects (agent/globals_win.cpp; the test programs:
+// tests/controller_globals.cpp).
 extern CQv_BIUIssueCtrl g_BIUIssueCtrl;

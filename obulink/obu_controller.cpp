@@ -2,14 +2,11 @@
 
 #include <cstring>
 
+#include "framework/lifetime.h"
 #include "obulink/exchange_trace.h"
 #include "obulink/mfsn_read.h"
 #include "obulink/obu_transactions.h"
 #include "obulink/scode.h"
-
-// The OBU controller of the agent: built before the application starts,
-// lives for the whole process; nothing is closed at exit.
-CObuSelfIssueCtrl g_ObuSelfIssueCtrl;
 
 namespace {
 
@@ -33,9 +30,14 @@ CObuSelfIssueCtrl::CObuSelfIssueCtrl()
     m_Device.m_dwReadTimeout = kHidInfinite;
     m_Device.m_dwWriteTimeout = kHidInfinite;
     m_Device.ResetState();
+    corvane::NoteLifetime(this, "CObuSelfIssueCtrl", true);
 }
 
-CObuSelfIssueCtrl::~CObuSelfIssueCtrl() = default;
+// Nothing is closed at exit: the OBU's handle goes with the process.
+CObuSelfIssueCtrl::~CObuSelfIssueCtrl()
+{
+    corvane::NoteLifetime(this, "CObuSelfIssueCtrl", false);
+}
 
 void CObuSelfIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSource* random)
 {

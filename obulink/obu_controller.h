@@ -84,4 +84,6 @@ private:
     AppRandomSource* m_pRandom = nullptr;
 };
 
+// The agent's OBU controller, defined with the agent's other long-lived objects
+// (agent/globals_win.cpp; the test programs: tests/controller_globals.cpp).
 extern CObuSelfIssueCtrl g_ObuSelfIssueCtrl;

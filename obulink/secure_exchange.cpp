@@ -39,8 +39,12 @@ void ReceiveLoop(CHidDeviceRecord& device, const std::atomic<bool>& run, const s
     const size_t size = device.m_wInputReportLength > CSecureExchange::kReceiveBufferMinimum
                             ? device.m_wInputReportLength
                             : CSecureExchange::kReceiveBufferMinimum;
-    std::vector<uint8_t> buffer(size);
+    // Nothing may leave the receive thread (it would end the process): an
+    // exception, a failed allocation of the buffer included, ends the loop as
+    // a device that cannot be read does.
+    bool faulted = false;
     try {
+        std::vector<uint8_t> buffer(size);
         do {
             size_t bytesRead = 0;
             const uint8_t result = device.ReadReport(buffer.data(), buffer.size(), bytesRead);
@@ -49,12 +53,18 @@ void ReceiveLoop(CHidDeviceRecord& device, const std::atomic<bool>& run, const s
             } else if (result != kHidTimeout) {
                 // The device is gone or cannot be read: no answer can come, and
                 // reading on would only spin until the wait runs out.
-                onFault();
-                return;
+                faulted = true;
+                break;
             }
         } while (run.load() && !(stopWhenDone && done.load()));
     } catch (...) {
+        faulted = true;
+    }
+    if (!faulted) return;
+    try {
         onFault();
+    } catch (...) {
+        // The fault's own handling found no memory: the wait runs out instead.
     }
 }
 

@@ -103,7 +103,7 @@ CString OutcomeText(ExchangeOutcome outcome, const CString& successText);
 // `onReport` (buffer, bytes read). Runs while `run` is set and, when
 // `stopWhenDone`, `done` is not. A read that fails other than by its time-out
 // (device gone, record not open, no input buffers) and an exception from
-// `onReport` end the loop after `onFault` has run.
+// `onReport` end the loop after `onFault` has run. Nothing is thrown out of it.
 void ReceiveLoop(CHidDeviceRecord& device, const std::atomic<bool>& run, const std::atomic<bool>& done,
                  bool stopWhenDone, const std::function<void(const uint8_t*, size_t)>& onReport,
                  const std::function<void()>& onFault);

@@ -2,11 +2,18 @@
 
 #include <string>
 
-COBUIssueCtrl::COBUIssueCtrl() = default;
+#include "framework/lifetime.h"
+
+COBUIssueCtrl::COBUIssueCtrl()
+{
+    corvane::NoteLifetime(this, "COBUIssueCtrl", true);
+}
+
 // At exit the controller closes whatever card link is open.
 COBUIssueCtrl::~COBUIssueCtrl()
 {
     CloseCardReader();
+    corvane::NoteLifetime(this, "COBUIssueCtrl", false);
 }
 
 bool COBUIssueCtrl::RunCommand(int id, const CString& param, CString& result)

@@ -4,9 +4,17 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace {
+
+// The lines of a thread that meets an exception: the thread goes on (accept,
+// helper) or ends its connection alone (client); the process never ends.
+const char kOutOfMemoryMessage[] = "Out of memory, connection ended";
+const char kConnectionExceptionMessage[] = "Unexpected exception, connection ended";
+const char kThreadExceptionMessage[] = "Unexpected exception";
 
 // Outcome of one attempt to send the rest of an answer.
 enum class SendOutcome { Sent, WouldBlock, Failed };
@@ -239,6 +247,8 @@ unsigned __stdcall CGenericServer::AcceptThread(void* context)
         const unsigned char* b = reinterpret_cast<const unsigned char*>(&peer.sin_addr);
         char text[32];
         std::snprintf(text, sizeof text, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+        // AddClient throws nothing: a connection it cannot start it ends
+        // itself, and the accept loop goes on.
         if (server->AddClient(client, text, peer.sin_port) == 0)
             server->LogMessage("AddClient(...) failure", kFunction, 0);
     }
@@ -248,19 +258,32 @@ unsigned __stdcall CGenericServer::AcceptThread(void* context)
 
 int CGenericServer::AddClient(SOCKET socket, const char* address, unsigned short port)
 {
-    OnClientConnected(address, port);
-    CriticalSectionLock hold(m_clientLock);
-    auto* start = new ClientStart{this, socket};
-    unsigned int threadId = 0;
-    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &ClientThread, start, 0, &threadId));
-    if (!thread) {
-        LogMessage("_beginthreadex(...) failure", "AddClient", errno);
-        delete start;
-        closesocket(socket);
-        return 0;
+    try {
+        OnClientConnected(address, port);
+        CriticalSectionLock hold(m_clientLock);
+        // Everything the connection needs is allocated before its thread
+        // starts: a thread that runs always finds its entry.
+        std::list<ClientEntry> entry(1);
+        auto start = std::make_unique<ClientStart>(ClientStart{this, socket});
+        unsigned int threadId = 0;
+        HANDLE thread =
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &ClientThread, start.get(), 0, &threadId));
+        if (!thread) {
+            LogMessage("_beginthreadex(...) failure", "AddClient", errno);
+            closesocket(socket);
+            return 0;
+        }
+        start.release();  // the thread's now; RemoveClient frees it
+        entry.front() = {thread, threadId};
+        m_liveClients.splice(m_liveClients.end(), entry);
+        return 1;
+    } catch (const std::bad_alloc&) {
+        LogMessage(kOutOfMemoryMessage, "AddClient", 0);
+    } catch (...) {
+        LogMessage(kConnectionExceptionMessage, "AddClient", 0);
     }
-    m_liveClients.push_back({thread, threadId});
-    return 1;
+    closesocket(socket);
+    return 0;
 }
 
 void CGenericServer::RemoveClient(WSAEVENT event, SOCKET socket, ClientStart* start, unsigned int threadId)
@@ -268,24 +291,23 @@ void CGenericServer::RemoveClient(WSAEVENT event, SOCKET socket, ClientStart* st
     if (event != WSA_INVALID_EVENT) WSACloseEvent(event);
     closesocket(socket);
 
-    HANDLE thread = nullptr;
+    std::list<ClientEntry> entry;
     {
         CriticalSectionLock hold(m_clientLock);
         delete start;
         for (auto it = m_liveClients.begin(); it != m_liveClients.end(); ++it) {
             if (it->threadId == threadId) {
-                thread = it->thread;
-                m_liveClients.erase(it);
+                entry.splice(entry.end(), m_liveClients, it);
                 break;
             }
         }
     }
-    if (!thread) {
+    if (entry.empty()) {
         LogMessage("Thread not found in the list", "ClientThread", 0);
         return;
     }
     CriticalSectionLock hold(m_finishedLock);
-    m_finishedClients.push_back(thread);
+    m_finishedClients.splice(m_finishedClients.end(), entry);
 }
 
 unsigned __stdcall CGenericServer::ClientThread(void* context)
@@ -300,7 +322,15 @@ unsigned __stdcall CGenericServer::ClientThread(void* context)
     } else if (WSAEventSelect(socket, event, FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
         server->LogMessage("WSAEventSelect(...) failure", "ClientThread", WSAGetLastError());
     } else {
-        server->ServeConnection(socket, event);
+        // A connection that cannot get its memory (or whose command throws)
+        // ends alone; the buffers it held are freed before the line is written.
+        try {
+            server->ServeConnection(socket, event);
+        } catch (const std::bad_alloc&) {
+            server->LogMessage(kOutOfMemoryMessage, "ClientThread", 0);
+        } catch (...) {
+            server->LogMessage(kConnectionExceptionMessage, "ClientThread", 0);
+        }
     }
     server->RemoveClient(event, socket, start, GetCurrentThreadId());
     return kThreadExitCode;
@@ -309,12 +339,20 @@ unsigned __stdcall CGenericServer::ClientThread(void* context)
 void CGenericServer::ServeConnection(SOCKET socket, WSAEVENT event)
 {
     const char* const kFunction = "ClientThread";
+    const size_t limit = MaxRequestBytes();
     std::vector<char> received(kReceiveBufferBytes);
-    std::string request;  // bytes gathered, possibly more than one request
+    // Bytes gathered and not yet answered, possibly more than one request;
+    // never more than `limit`, so that a client that sends without reading
+    // its answers cannot make the connection grow.
+    std::string request;
     CString answer;
     int keepAlive = 0;
     bool sendPending = false;
     bool closeAfterSend = false;  // a refused request: answer, then end
+    // The socket holds bytes that found no room while an answer waited for
+    // FD_WRITE. They are left to the socket (the client's sends then wait on
+    // its own side) and read once the kept requests have been answered.
+    bool readDeferred = false;
     size_t sent = 0;
 
     auto sendRest = [&]() {
@@ -342,7 +380,9 @@ void CGenericServer::ServeConnection(SOCKET socket, WSAEVENT event)
             if (closeAfterSend) return false;
             size_t length = CompleteRequestLength(request);
             if (length == 0) {
-                if (request.size() <= MaxRequestBytes()) return true;
+                if (request.size() < limit) return true;
+                // The buffer is full and holds no whole request: it cannot
+                // become one within the bound.
                 answer = RequestTooLargeAnswer();
                 request.clear();
                 keepAlive = 0;
@@ -365,6 +405,33 @@ void CGenericServer::ServeConnection(SOCKET socket, WSAEVENT event)
         return true;
     };
 
+    // One receive, into the room the request buffer has left.
+    enum class Received { Go, Wait, End };
+    auto receive = [&]() {
+        size_t room = closeAfterSend ? received.size() : limit - request.size();
+        if (room == 0) {
+            // Full while an answer waits (a full buffer is answered or refused
+            // as soon as nothing waits): leave the bytes in the socket.
+            readDeferred = true;
+            return Received::Go;
+        }
+        if (room > received.size()) room = received.size();
+        WSABUF buffer{static_cast<u_long>(room), received.data()};
+        DWORD count = 0, flags = 0;
+        if (WSARecv(socket, &buffer, 1, &count, &flags, nullptr, nullptr) == SOCKET_ERROR) {
+            LogMessage("WSARecv(...) failure", kFunction, WSAGetLastError());
+            return Received::Go;
+        }
+        // Once a refusal is on its way nothing more is read into the request.
+        if (closeAfterSend) return Received::Go;
+        request.append(received.data(), count);
+        NotePeakRequestBytes(request.size());
+        if (sendPending) return Received::Go;
+        if (CompleteRequestLength(request) == 0 && request.size() < limit)
+            return Received::Wait;  // not complete: wait for more
+        return answerRequests() ? Received::Go : Received::End;
+    };
+
     HANDLE waitFor[2] = {event, m_shutdownEvent};
     DWORD timeout = m_idleTimeoutMs > 0 ? static_cast<DWORD>(m_idleTimeoutMs) : WSA_INFINITE;
     for (;;) {
@@ -383,20 +450,9 @@ void CGenericServer::ServeConnection(SOCKET socket, WSAEVENT event)
         if (happened.lNetworkEvents == 0) continue;
 
         if (happened.lNetworkEvents & FD_READ) {
-            WSABUF buffer{static_cast<u_long>(received.size()), received.data()};
-            DWORD count = 0, flags = 0;
-            if (WSARecv(socket, &buffer, 1, &count, &flags, nullptr, nullptr) == SOCKET_ERROR) {
-                int error = WSAGetLastError();
-                if (error != WSAEWOULDBLOCK) LogMessage("WSARecv(...) failure", kFunction, error);
-            } else {
-                // Once a refusal is on its way nothing more is read into the request.
-                if (!closeAfterSend) request.append(received.data(), count);
-                if (!sendPending) {
-                    if (CompleteRequestLength(request) == 0 && request.size() <= MaxRequestBytes())
-                        continue;  // not complete: wait for more
-                    if (!answerRequests()) return;
-                }
-            }
+            Received outcome = receive();
+            if (outcome == Received::End) return;
+            if (outcome == Received::Wait) continue;  // the other events of this wake-up wait too
         }
         if ((happened.lNetworkEvents & FD_WRITE) && sendPending) {
             SendOutcome outcome = sendRest();
@@ -406,30 +462,44 @@ void CGenericServer::ServeConnection(SOCKET socket, WSAEVENT event)
                 if (!keepAlive) return;
                 sendPending = false;
                 if (!answerRequests()) return;
+                // Room again: the bytes left in the socket are read now, since
+                // the socket reports no new FD_READ until they are.
+                if (readDeferred && !sendPending) {
+                    readDeferred = false;
+                    if (receive() == Received::End) return;
+                }
             }
         }
         if (happened.lNetworkEvents & FD_CLOSE) return;
     }
 }
 
+void CGenericServer::NotePeakRequestBytes(size_t bytes)
+{
+    size_t peak = m_peakRequestBytes.load();
+    while (bytes > peak && !m_peakRequestBytes.compare_exchange_weak(peak, bytes)) {
+    }
+}
+
 void CGenericServer::ReapFinished()
 {
-    std::list<HANDLE> pass;
+    std::list<ClientEntry> pass;
     {
         CriticalSectionLock hold(m_finishedLock);
         pass.swap(m_finishedClients);
     }
-    std::list<HANDLE> stillRunning;
-    for (HANDLE thread : pass) {
+    std::list<ClientEntry> stillRunning;
+    while (!pass.empty()) {
         // A listed thread has passed its last lock and is returning; it is never
         // killed (a thread killed inside a lock would hang the server), only
         // waited for again on the next pass.
-        if (WaitForSingleObject(thread, kReapWaitMs) == WAIT_OBJECT_0) {
-            CloseHandle(thread);
+        if (WaitForSingleObject(pass.front().thread, kReapWaitMs) == WAIT_OBJECT_0) {
+            CloseHandle(pass.front().thread);
+            pass.pop_front();
             ++m_reapedCount;
         } else {
             LogMessage("WaitForSingleObject(...) timed out", "HelperThread", 0);
-            stillRunning.push_back(thread);
+            stillRunning.splice(stillRunning.end(), pass, pass.begin());
         }
     }
     if (!stillRunning.empty()) {
@@ -442,7 +512,14 @@ unsigned __stdcall CGenericServer::HelperThread(void* context)
 {
     auto* server = static_cast<CGenericServer*>(context);
     SetEvent(server->m_startEvent);
-    while (WaitForSingleObject(server->m_shutdownEvent, kHelperPeriodMs) == WAIT_TIMEOUT)
-        server->ReapFinished();
+    while (WaitForSingleObject(server->m_shutdownEvent, kHelperPeriodMs) == WAIT_TIMEOUT) {
+        // Reaping allocates nothing; should anything throw all the same, the
+        // next pass tries again.
+        try {
+            server->ReapFinished();
+        } catch (...) {
+            server->LogMessage(kThreadExceptionMessage, "HelperThread", 0);
+        }
+    }
     return kThreadExitCode;
 }

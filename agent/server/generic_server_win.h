@@ -35,6 +35,8 @@ public:
     size_t LiveClientCount();
     size_t FinishedClientCount();
     size_t ReapedClientCount() const { return m_reapedCount.load(); }
+    // The most unanswered request bytes any connection has held.
+    size_t PeakRequestBytes() const { return m_peakRequestBytes.load(); }
 
     static constexpr DWORD kThreadExitCode = 0x1234;
     static constexpr int kReceiveBufferBytes = 100000;
@@ -52,8 +54,10 @@ protected:
     virtual size_t CompleteRequestLength(const std::string& buffer) = 0;
     // Non-zero: send `answer`; 0: end the connection with nothing sent.
     virtual int ParseRequest(const CString& request, CString& answer, int& keepAlive) = 0;
-    // A request that grew past MaxRequestBytes: the answer sent before closing.
+    // A request that does not fit MaxRequestBytes: the answer sent before closing.
     virtual CString RequestTooLargeAnswer() = 0;
+    // The most request bytes a connection keeps unanswered: one request, or
+    // the pipelined requests that wait while an answer cannot be sent.
     virtual size_t MaxRequestBytes() const = 0;
 
 private:
@@ -75,6 +79,7 @@ private:
     void CloseListener(WSAEVENT acceptEvent, WSAEVENT shutdownEvent, SOCKET listener);
     void ServeConnection(SOCKET socket, WSAEVENT event);
     void ReapFinished();
+    void NotePeakRequestBytes(size_t bytes);
 
     HANDLE m_acceptThread = nullptr;
     unsigned int m_acceptThreadId = 0;
@@ -83,7 +88,9 @@ private:
     WSAEVENT m_shutdownEvent = WSA_INVALID_EVENT;
     HANDLE m_startEvent = nullptr;
     std::list<ClientEntry> m_liveClients;
-    std::list<HANDLE> m_finishedClients;
+    // An entry moves from the live list to the finished list as it is, list
+    // node and all: ending a connection allocates nothing.
+    std::list<ClientEntry> m_finishedClients;
     CRITICAL_SECTION m_clientLock;
     CRITICAL_SECTION m_finishedLock;
     bool m_locksReady = false;
@@ -92,4 +99,5 @@ private:
     int m_running = 0;
     std::atomic<int> m_boundPort{0};
     std::atomic<size_t> m_reapedCount{0};
+    std::atomic<size_t> m_peakRequestBytes{0};
 };

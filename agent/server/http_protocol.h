@@ -22,8 +22,9 @@ inline constexpr const char* kVersionResult = "1.7.1.1";
 inline constexpr const char* kNoFunctionResult = "NOFUNC";
 inline constexpr int kVersionId = 88;
 
-// A connection may gather at most this many bytes of one request; past it the
-// request is refused with a 413 answer.
+// A connection keeps at most this many bytes of requests not yet answered: a
+// longer request is refused with a 413 answer, and while an answer waits for
+// the client to read, pipelined requests beyond it stay unread in the socket.
 inline constexpr size_t kMaxRequestBytes = 64 * 1024;
 
 // Length of the first complete request in `buffer`: the bytes up to and including

@@ -1,5 +1,6 @@
 // The agent's start-up in this process, for the two ways it ends before the
-// message loop: OLE cannot start, and another agent already runs in the logon.
+// message loop (OLE cannot start, and another agent already runs in the logon),
+// and the Run value its frame writes.
 // (The whole agent, with its tray, server and firewall rule, is tested from
 // outside in tests/e2e.)
 #include <windows.h>
@@ -7,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "agent/commands/obu_issue_ctrl.h"
 #include "agent/corvane_app_win.h"
+#include "agent/startup_win.h"
 #include "framework/message_box_win.h"
 
 COBUIssueCtrl g_OBUIssueCtrl;
@@ -88,6 +91,28 @@ TEST(AgentStart, SecondAgentEndsAtOnceWithZeroAndChangesNothing)
     EXPECT_TRUE(RunValueExists("qv")) << "older value deleted";
     DeleteRunValue("qv");
     CloseHandle(running);
+}
+
+TEST(RunValue, WrittenAsTheInstallPathWithItsTerminatingZero)
+{
+    DeleteRunValue("Corvane");
+    corvane::startup::WriteRunValue();
+
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kRunKey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    DWORD type = 0;
+    BYTE data[MAX_PATH] = {};
+    DWORD size = sizeof data;
+    LONG read = RegQueryValueExA(key, "Corvane", nullptr, &type, data, &size);
+    RegCloseKey(key);
+    DeleteRunValue("Corvane");
+
+    ASSERT_EQ(read, ERROR_SUCCESS) << "no Run value written";
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(size, 26u) << "25 characters and the terminating zero";
+    // The install path the installer uses, wherever this program runs from.
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), size),
+              std::string("c:\\qv\\Corvane\\Corvane.exe\0", 26));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -92,6 +93,14 @@ TEST(LogFile, UnwritableOrMissingDirectoryReturnsZero)
                 [] { return std::time_t(0); });
     EXPECT_EQ(badDir.LogMessage("m", "f", 0), 0);
     EXPECT_EQ(badDir.LogMessage("m", "f", 0), 0) << "each call tries again and fails the same way";
+}
+
+TEST(LogFile, ALineWithoutMemoryIsDroppedAndNothingThrown)
+{
+    // The server threads write their last line from their exception handlers.
+    CLog log([](std::string&) -> bool { throw std::bad_alloc(); }, [] { return std::time_t(0); });
+    EXPECT_EQ(log.LogMessage("Out of memory, connection ended", "ClientThread", 0), 0);
+    EXPECT_EQ(log.LogMessage("m", "f", 0), 0) << "the lock was let go";
 }
 
 TEST(LogFile, LinesOfManyThreadsStayWhole)

@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <limits>
+#include <new>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -39,6 +43,9 @@ public:
                        sizeof receiveBufferBytes);
         DWORD timeout = 5000;
         setsockopt(m_socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+        DWORD sendTimeout = 15000;  // a server that neither reads nor closes fails the test, not hangs it
+        setsockopt(m_socket, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeout),
+                   sizeof sendTimeout);
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(static_cast<u_short>(port));
@@ -53,13 +60,17 @@ public:
     }
     bool connected() const { return m_connected; }
 
-    bool Send(const std::string& bytes)
+    // Sends every byte; `progress`, when given, follows the bytes sent (for a
+    // test that watches a sender from another thread).
+    bool Send(const std::string& bytes, std::atomic<size_t>* progress = nullptr)
     {
         size_t at = 0;
         while (at < bytes.size()) {
-            int n = send(m_socket, bytes.data() + at, static_cast<int>(bytes.size() - at), 0);
+            int piece = static_cast<int>(std::min<size_t>(bytes.size() - at, 16384));
+            int n = send(m_socket, bytes.data() + at, piece, 0);
             if (n <= 0) return false;
             at += static_cast<size_t>(n);
+            if (progress) *progress = at;
         }
         return true;
     }
@@ -120,7 +131,8 @@ std::string BodyOf(const std::string& answer)
 }
 
 // A server on a free loopback port, answering id 20 with `bigResult` and
-// echoing the param for id 35.
+// echoing the param for id 35; id 21 asks for more memory than there is, id 22
+// throws something else.
 struct TestServer {
     std::string bigResult = "RESULT";
     CHTTPServer server{[this](int id, const CString& param, CString& result) {
@@ -128,6 +140,13 @@ struct TestServer {
             result = CString(bigResult);
             return true;
         }
+        if (id == 21) {
+            std::string huge;
+            huge.reserve(huge.max_size() - 1);
+            result = CString(std::to_string(huge.capacity()));
+            return true;
+        }
+        if (id == 22) throw std::runtime_error("command failed");
         if (id == 35) {
             result = param;
             return true;
@@ -151,6 +170,22 @@ struct TestServer {
         return false;
     }
 };
+
+// The first `length` bytes of a request for id 88 with a callback name that
+// starts with `name` and is filled up with letters to make it `length` long.
+std::string RequestOfLength(const std::string& name, size_t length, const std::string& headers = "")
+{
+    std::string request = Get("callback=" + name + "&id=88", headers);
+    request.insert(request.find("&id="), length - request.size(), 'x');
+    return request;
+}
+
+// The body that answers RequestOfLength: the callback called with the version.
+std::string VersionBodyOf(const std::string& request)
+{
+    size_t from = request.find("callback=") + 9;
+    return request.substr(from, request.find("&id=") - from) + "({\"result\":\"1.7.1.1\"})";
+}
 
 std::string ReadLogFile()
 {
@@ -298,4 +333,148 @@ TEST(CommandServer, RunFailsAtOnceWhenThePortIsTaken)
     EXPECT_EQ(second.Run(first.port(), 200), 0);
     EXPECT_LT(Since(start), 5000u);
     EXPECT_NE(ReadLogFile().find("bind(...) failure.\t[AcceptThread]\t[10048]"), std::string::npos);
+}
+
+// Pipelined requests with 60 KB callbacks, kept alive, each answered with a
+// 60 KB answer: a client that sends them all before it reads.
+std::string PipelinedStream(int count, std::vector<std::string>& bodies)
+{
+    std::string stream;
+    for (int n = 0; n < count; ++n) {
+        std::string request = RequestOfLength("c" + std::to_string(n) + "_", 60000, "Connection: Keep-Alive\r\n");
+        bodies.push_back(VersionBodyOf(request));
+        stream += request;
+    }
+    return stream;
+}
+
+// Waits until `progress` has not moved for `stillMs` (or `done` is set).
+void WaitForStall(const std::atomic<size_t>& progress, const std::atomic<bool>& done, ULONGLONG stillMs)
+{
+    size_t last = progress.load();
+    ULONGLONG since = GetTickCount64();
+    while (!done.load() && Since(since) < stillMs) {
+        Sleep(10);
+        if (progress.load() != last) {
+            last = progress.load();
+            since = GetTickCount64();
+        }
+    }
+}
+
+TEST(RequestBound, ClientThatDoesNotReadIsHeldAtTheBoundAndAnsweredInOrderLater)
+{
+    TestServer s(10000);  // the stall below is not ended by the idle time-out
+    Client c(s.port(), 16384);
+    ASSERT_TRUE(c.connected());
+    std::vector<std::string> bodies;
+    const std::string stream = PipelinedStream(200, bodies);
+    std::atomic<size_t> progress{0};
+    std::atomic<bool> done{false};
+    std::thread sender([&] {
+        c.Send(stream, &progress);
+        done = true;
+    });
+
+    WaitForStall(progress, done, 300);
+    EXPECT_FALSE(done.load()) << "the server read on while its answers waited";
+    EXPECT_GT(s.server.PeakRequestBytes(), 0u);
+    EXPECT_LE(s.server.PeakRequestBytes(), corvane::http::kMaxRequestBytes) << "kept past the bound";
+
+    for (int n = 0; n < 200; ++n)
+        ASSERT_EQ(BodyOf(c.ReadAnswer()), bodies[n]) << "answer " << n;
+    sender.join();
+    EXPECT_TRUE(done.load());
+    EXPECT_EQ(progress.load(), stream.size());
+    ASSERT_TRUE(c.Send(Get("callback=last&id=88", "Connection: Keep-Alive\r\n")));
+    EXPECT_EQ(BodyOf(c.ReadAnswer()), "last({\"result\":\"1.7.1.1\"})") << "still kept alive";
+    EXPECT_LE(s.server.PeakRequestBytes(), corvane::http::kMaxRequestBytes);
+}
+
+TEST(RequestBound, RequestUpToTheBoundIsAnsweredOneByteMoreIsRefused)
+{
+    TestServer s;
+    const size_t bound = corvane::http::kMaxRequestBytes;
+    {
+        Client c(s.port());
+        std::string request = RequestOfLength("whole", bound);
+        ASSERT_TRUE(c.Send(request));
+        EXPECT_EQ(BodyOf(c.ReadAnswer()), VersionBodyOf(request));
+    }
+    {
+        Client c(s.port());
+        ASSERT_TRUE(c.Send(RequestOfLength("over", bound + 1)));
+        EXPECT_EQ(c.ReadAnswer().rfind("HTTP/1.0 413 ", 0), 0u);
+        EXPECT_TRUE(c.SeesClose());
+    }
+    {   // two pipelined requests that fill the buffer exactly: both answered
+        Client c(s.port());
+        std::string first = RequestOfLength("first", bound / 2, "Connection: Keep-Alive\r\n");
+        std::string second = RequestOfLength("second", bound - first.size());
+        ASSERT_TRUE(c.Send(first + second));
+        EXPECT_EQ(BodyOf(c.ReadAnswer()), VersionBodyOf(first));
+        EXPECT_EQ(BodyOf(c.ReadAnswer()), VersionBodyOf(second));
+    }
+    EXPECT_LE(s.server.PeakRequestBytes(), bound);
+}
+
+TEST(ServerThreads, AConnectionWithoutMemoryEndsAloneWithItsLogLine)
+{
+    TestServer s;
+    size_t logBefore = ReadLogFile().size();
+    Client other(s.port());
+    ASSERT_TRUE(other.Send(Get("callback=a&id=88", "Connection: Keep-Alive\r\n")));
+    EXPECT_EQ(BodyOf(other.ReadAnswer()), "a({\"result\":\"1.7.1.1\"})");
+
+    Client starved(s.port());
+    ASSERT_TRUE(starved.Send(Get("callback=s&id=21", "Connection: Keep-Alive\r\n")));
+    EXPECT_TRUE(starved.SeesClose()) << "ended with nothing sent";
+    Client throwing(s.port());
+    ASSERT_TRUE(throwing.Send(Get("callback=t&id=22")));
+    EXPECT_TRUE(throwing.SeesClose());
+
+    ASSERT_TRUE(other.Send(Get("callback=b&id=88", "Connection: Keep-Alive\r\n")));
+    EXPECT_EQ(BodyOf(other.ReadAnswer()), "b({\"result\":\"1.7.1.1\"})") << "the other connection goes on";
+    Client next(s.port());
+    ASSERT_TRUE(next.Send(Get("callback=n&id=88")));
+    EXPECT_EQ(BodyOf(next.ReadAnswer()), "n({\"result\":\"1.7.1.1\"})") << "and new ones are served";
+
+    std::string log = ReadLogFile().substr(logBefore);
+    EXPECT_NE(log.find(" - Out of memory, connection ended.\t[ClientThread]\t[0]"), std::string::npos) << log;
+    EXPECT_NE(log.find(" - Unexpected exception, connection ended.\t[ClientThread]\t[0]"), std::string::npos);
+}
+
+// A server whose first connection cannot get the memory to start.
+class StarvedAcceptServer : public CHTTPServer {
+public:
+    StarvedAcceptServer() : CHTTPServer([](int, const CString&, CString&) { return false; }) {}
+
+protected:
+    int OnClientConnected(const char*, unsigned short) override
+    {
+        if (m_starve.exchange(false)) throw std::bad_alloc();
+        return 0;
+    }
+
+private:
+    std::atomic<bool> m_starve{true};
+};
+
+TEST(ServerThreads, AConnectionThatCannotStartIsClosedAndTheAcceptThreadGoesOn)
+{
+    StarvedAcceptServer server;
+    ASSERT_EQ(server.Run(0, 200), 1);
+    size_t logBefore = ReadLogFile().size();
+    Client first(server.BoundPort());
+    ASSERT_TRUE(first.connected());
+    EXPECT_TRUE(first.SeesClose());
+    Client second(server.BoundPort());
+    ASSERT_TRUE(second.Send(Get("callback=ok&id=88")));
+    EXPECT_EQ(BodyOf(second.ReadAnswer()), "ok({\"result\":\"1.7.1.1\"})");
+    server.Stop();
+
+    std::string log = ReadLogFile().substr(logBefore);
+    size_t memory = log.find(" - Out of memory, connection ended.\t[AddClient]\t[0]");
+    EXPECT_NE(memory, std::string::npos) << log;
+    EXPECT_NE(log.find(" - AddClient(...) failure.\t[AcceptThread]\t[0]", memory), std::string::npos);
 }

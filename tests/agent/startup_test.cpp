@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 using namespace corvane::startup;
 
 TEST(FirewallRule, ArgumentsForEachWindowsGenerationByteForByte)
@@ -16,9 +14,4 @@ TEST(FirewallRule, ArgumentsForEachWindowsGenerationByteForByte)
     EXPECT_EQ(FirewallRuleArguments(10), advfirewall);
     EXPECT_EQ(FirewallRuleArguments(5), portopening) << "XP and 2003";
     EXPECT_EQ(FirewallRuleArguments(0), portopening) << "no version read";
-}
-
-TEST(RunValue, WrittenWithItsTerminatingZero)
-{
-    EXPECT_EQ(std::strlen(kRunValueData) + 1, kRunValueBytes);
 }

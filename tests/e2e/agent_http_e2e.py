@@ -17,18 +17,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wine_agent  # noqa: E402
 
 DATE = rb"[A-Z][a-z]{2}, \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d GMT"
-failures = []
-passed = 0
-
-
-def check(name, ok, detail=""):
-    global passed
-    if ok:
-        passed += 1
-        print(f"ok: {name}")
-    else:
-        failures.append(name)
-        print(f"FAILED: {name} {detail}")
+check = wine_agent.Checks()
 
 
 def curl(path, *extra):
@@ -80,8 +69,7 @@ def main():
                 capture_output=True, timeout=120, check=False).stdout
             check("a browser page calls the agent by JSONP and shows 1.7.1.1", b"agent 1.7.1.1" in dom, dom[-300:])
 
-    print(f"{passed} passed, {len(failures)} failed")
-    return 1 if failures else 0
+    return check.summary()
 
 
 if __name__ == "__main__":

@@ -14,6 +14,27 @@ def wine_environment():
     return dict(item.split("=", 1) for item in out.decode().split("\0") if "=" in item)
 
 
+class Checks:
+    """A driver's named checks: `check(name, ok, detail)` prints each one and
+    counts it; `summary()` prints the count and gives the exit code."""
+
+    def __init__(self):
+        self.passed = 0
+        self.failures = []
+
+    def __call__(self, name, ok, detail=""):
+        if ok:
+            self.passed += 1
+            print(f"ok: {name}")
+        else:
+            self.failures.append(name)
+            print(f"FAILED: {name} {detail}")
+
+    def summary(self):
+        print(f"{self.passed} passed, {len(self.failures)} failed")
+        return 1 if self.failures else 0
+
+
 def port_answers(port, host="127.0.0.1"):
     try:
         with socket.create_connection((host, port), timeout=0.5):

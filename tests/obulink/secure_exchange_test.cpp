@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <new>
 #include <random>
 #include <vector>
 
@@ -602,6 +603,13 @@ TEST(ReceiveLoop, ExceptionsOnTheReceiveThreadEndTheLoopOnly)
     ReceiveLoop(device, run, done, true, [](const uint8_t*, size_t) { throw std::runtime_error("x"); },
                 [&] { faulted = true; });
     EXPECT_TRUE(faulted);
+
+    // A report whose handling finds no memory, and a fault handler that finds
+    // none either: the loop still returns instead of throwing.
+    sim.QueueInput(0, r);
+    EXPECT_NO_THROW(ReceiveLoop(
+        device, run, done, true, [](const uint8_t*, size_t) { throw std::bad_alloc(); },
+        [] { throw std::bad_alloc(); }));
     device.CloseHandleAndReset();
 }
 

@@ -1,5 +1,5 @@
 /* Resource and control ids of the fingerprint screens (resources/fingerprint.rc
-   and biometric/*_screen_win.cpp). Plain macros: the resource script includes
+   and biometric/fingerprint_screens_win.cpp). Plain macros: the resource script includes
    this file too. */
 #pragma once
 

@@ -13,9 +13,9 @@
 // Fields 1 to 6 are packed two characters a byte by their low four bits (a
 // field of decimal digits becomes packed BCD; ':' packs as 10, a blank as 0),
 // field 7 is two hexadecimal digits (each character counts as its code less 55
-// from 'A' up, else less 48: upper-case hexadecimal digits give their value). Nothing a field holds is
-// refused; only a text too short for its columns is, before anything reaches
-// the OBU.
+// from 'A' up, else less 48: upper-case hexadecimal digits give their value).
+// Nothing a field holds is refused; only a text too short for its columns is,
+// before anything reaches the OBU.
 #pragma once
 
 #include <cstddef>

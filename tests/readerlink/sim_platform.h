@@ -2,6 +2,13 @@
 // to simulated devices, the simulated USB bus, a clock that moves only when the
 // library sleeps or waits (or, when asked, with every byte read), and the trace
 // lines it hands out. A listener thread may use it beside the test's thread.
+//
+// The clock: `now` is the time of the test's thread (the one that built the
+// platform), and every thread sees it. Any other thread sees it plus the time
+// it has slept or waited itself: its naps pass for it alone. Work takes no
+// time here, so a thread that naps beside an exchange must not make that
+// exchange's time limit run out, as it would if all naps moved one clock (the
+// listener naps a millisecond at a time while a poll holds the port).
 #pragma once
 
 #include <algorithm>
@@ -9,9 +16,11 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "readerlink/link_io.h"
@@ -23,7 +32,7 @@ class SimPlatform : public tarnlink::IReaderPlatform {
 public:
     SimPlatform()
     {
-        usb.onTimeout = [this](uint32_t ms) { now += ms; };
+        usb.onTimeout = [this](uint32_t ms) { Pass(ms); };
     }
 
     std::map<int, sim::SerialPeer*> serialReaders;  // port number -> device on its line
@@ -37,8 +46,10 @@ public:
     std::vector<bool> rtsChanges;
     tarnlink::SerialSettings lastSettings;
     int openLines = 0;
-    int sleeps = 0;
-    std::atomic<uint32_t> now{5000};
+    std::atomic<int> sleeps{0};
+    std::atomic<uint32_t> now{5000};  // the test's thread's time
+    // Called with every listener trace line, on the thread that traces.
+    std::function<void(const std::string&)> onListenerTrace;
     sim::SimUsbBus usb;
 
     // Bytes the device at the far end sends of its own accord.
@@ -77,11 +88,24 @@ public:
         return std::make_unique<Line>(*this, *peer->second, port);
     }
     tarnlink::IUsbReaderBus& UsbBus() override { return usb; }
-    uint32_t TickMs() override { return now; }
+    uint32_t TickMs() override
+    {
+        if (std::this_thread::get_id() == m_testThread) return now;
+        std::lock_guard<std::mutex> lock(m_clockMutex);
+        return now + m_ownTime[std::this_thread::get_id()];
+    }
     void SleepMs(uint32_t milliseconds) override
     {
-        now += milliseconds;
+        Pass(milliseconds);
         ++sleeps;
+    }
+    // Milliseconds other threads have slept or waited, all together.
+    uint32_t OtherThreadsTime()
+    {
+        std::lock_guard<std::mutex> lock(m_clockMutex);
+        uint32_t sum = 0;
+        for (const auto& [thread, ms] : m_ownTime) sum += ms;
+        return sum;
     }
     void TraceText(const char* text) override
     {
@@ -90,13 +114,30 @@ public:
     }
     void ListenerTraceText(const char* text) override
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        m_listenerTraces.emplace_back(text);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            m_listenerTraces.emplace_back(text);
+        }
+        if (onListenerTrace) onListenerTrace(text);
     }
 
     std::mutex mutex;  // guards the lines, the devices behind them and the traces
 
 private:
+    // Time passes for the calling thread.
+    void Pass(uint32_t milliseconds)
+    {
+        if (std::this_thread::get_id() == m_testThread) {
+            now += milliseconds;
+            return;
+        }
+        std::lock_guard<std::mutex> lock(m_clockMutex);
+        m_ownTime[std::this_thread::get_id()] += milliseconds;
+    }
+
+    const std::thread::id m_testThread = std::this_thread::get_id();
+    std::mutex m_clockMutex;  // guards m_ownTime
+    std::map<std::thread::id, uint32_t> m_ownTime;
     std::map<int, std::deque<uint8_t>> m_inbound;
     std::condition_variable m_arrived;
     std::vector<std::string> m_traces;
@@ -127,7 +168,7 @@ private:
                 std::memset(buffer + count, m_platform.endlessByte, static_cast<size_t>(n - count));
                 count = n;
             }
-            m_platform.now += m_platform.msPerByte * static_cast<uint32_t>(count);
+            m_platform.Pass(m_platform.msPerByte * static_cast<uint32_t>(count));
             return count;
         }
         int Write(const uint8_t* bytes, int n) override

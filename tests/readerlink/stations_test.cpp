@@ -198,6 +198,17 @@ TEST_F(Stations, BusExchangeFullAndHalfDuplex)
 {
     sim::NodeStationSim station(kNode, true);
     platform.serialReaders[kPort] = &station;
+    // While a poll waits for its reply, the listener finds the reply queued
+    // and the port taken, and backs off a millisecond at a time. Each poll is
+    // held here until the listener has napped longer than the reply window:
+    // the reply stays the poll's, and the naps do not end its wait.
+    platform.onListenerTrace = [&](const std::string& line) {
+        if (line.find(" : Tick = ") == std::string::npos) return;
+        const uint32_t napped = platform.OtherThreadsTime();
+        const uint32_t enough = 2 * tarnlink::CDevLibListen::kReplyLimitMs;
+        for (int i = 0; i < 2000 && platform.OtherThreadsTime() - napped <= enough; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
     ASSERT_EQ(ListenPollTarn(kPort, 9600, 0, 8, 0, 1, 1), kPort);
     station.answers[{0x21}] = {0x00, 0x61};
     EXPECT_EQ(TARN_Polling(kPort, kNode, kRequest, 1, out), 2);

@@ -122,7 +122,9 @@ int TARNLINK_CALL InitPort(unsigned char port, int baud, unsigned char parity, u
 /* Closes the port when it has a record; answers the port number. */
 int TARNLINK_CALL ClosePort(unsigned char port);
 /* One request to a node: the reply's data count, status and data in out. On an
- * error TARN_Polling writes 10 zero bytes to out, PollingTarn leaves it. */
+ * error TARN_Polling writes 10 zero bytes to out, PollingTarn leaves it. A
+ * reader reply of more than 1024 data bytes is answered as an error: its data
+ * count. */
 int TARNLINK_CALL TARN_Polling(int port, int node, const unsigned char* data, int len, unsigned char* out);
 int TARNLINK_CALL PollingTarn(unsigned char port, unsigned char node, const unsigned char* data, unsigned char len,
                               unsigned char* out);

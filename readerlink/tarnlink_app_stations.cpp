@@ -77,7 +77,11 @@ int CTarnlinkApp::Poll(int port, int node, const uint8_t* data, int len, uint8_t
 {
     return OnPort(port, kErrNoRecord, [&](CCommOBJ* record) -> int {
         if (!SetRequest(*record, data, len)) return kErrRequestTooLong;
-        const int result = record->m_pDevice->Exchange(node);
+        int result = record->m_pDevice->Exchange(node);
+        // These entries answer the reply's data count, so a reader reply of
+        // more than 1024 data bytes cannot be told from an error number: it is
+        // answered as one, and its data is not handed out.
+        if (!IsError(result) && IsError(record->m_nRespLen)) result = record->m_nRespLen;
         if (IsError(result)) {
             if (clearOnError) {
                 std::memset(record->m_pResp, 0, 10);

@@ -54,6 +54,7 @@ void CPcsc::CloseLink()
     else if (m_nReaderKind == kReaderPcsc && m_pCardReader)
         m_pCardReader->Close();
     m_nReaderKind = kReaderNone;
+    m_cardSilent = false;
 }
 
 CPcsc::Outcome CPcsc::Exchange(size_t length, ApduKind kind)
@@ -120,6 +121,7 @@ int CPcsc::SelectApplication()
     const Exchanged r = Run(kSelectApplication, sizeof kSelectApplication, ApduKind::kWithData, false);
     if (r.outcome == Outcome::kNoLink)
         return kStatusNoReply;
+    m_cardSilent = r.outcome == Outcome::kAnswered && m_replyLength == 0;
     return r.outcome == Outcome::kAnswered && m_replyLength >= 2 && m_reply[0] == kSelectAnswer[0] &&
                    m_reply[1] == kSelectAnswer[1]
                ? 1
@@ -157,10 +159,15 @@ int CPcsc::ReturnCard()
     return ResultOf(Run(kReturnCard).code, false);
 }
 
+int CPcsc::RefusedText() const
+{
+    return m_nReaderKind == kReaderNone || m_cardSilent ? kStatusNoReply : kStatusOther;
+}
+
 int CPcsc::RunIssue(const ApduHeader& header, uint8_t mark, const CString& text)
 {
     if (!CIssueData::CheckIssueText(text.view()))
-        return kStatusOther;
+        return RefusedText();
     m_IssueData.ParseIssueRecord(text.view());
     uint8_t data[1 + CIssueData::kRecordSize] = {mark};
     int length = 0;
@@ -183,7 +190,7 @@ int CPcsc::ReIssueWithoutOBU(const CString& text)
     if (m_nReaderKind == kReaderNone)
         return kStatusNoReply;
     if (!CNoOBUReIssueData::CheckReIssueText(text.view()))
-        return kStatusOther;
+        return RefusedText();
     Run(kReadCardFile);
     Run(kReadIssueBlock);
     m_ReIssueData.Parse(text.view());

@@ -47,8 +47,9 @@ public:
     int QueryObuTerminal();         // 1 for 90 00 alone
     int ReIssue();                  // 1 for 90 00 alone
     int ReturnCard();               // 1 for 90 00 alone
-    // As ReIssue; 0, nothing sent, for a text with an item that would run past
-    // its field.
+    // As ReIssue. A text with an item that would run past its field is not
+    // sent: 2 with no link or when the card did not answer the open step's
+    // SELECT, else 0.
     int Issue(const CString& text);
     int Renew(const CString& text);              // the same
     int ReIssueWithoutOBU(const CString& text);  // the same, for its write
@@ -84,6 +85,9 @@ private:
     // Sends m_request over the open link; fills m_reply and m_replyLength.
     Outcome Exchange(size_t length, ApduKind kind);
     int RunIssue(const ApduHeader& header, uint8_t mark, const CString& text);
+    // The answer to a text that is not sent: what a command gets with no link
+    // or no card (2), else 0.
+    int RefusedText() const;
     CString ReadBlockText(const ApduHeader& header, bool longBlock);
     bool ContactOnReaderLink() const { return m_nReaderKind == kReaderLibrary && m_Tarni.m_bRFMode == 0; }
 
@@ -98,6 +102,7 @@ private:
     CIssueData m_IssueData;
     CNoOBUReIssueData m_ReIssueData;
     int m_nReaderKind = kReaderNone;
+    bool m_cardSilent = false;  // the SELECT on this link got no reply at all
     std::mutex m_commandLock;
 
     uint8_t m_request[kRequestSize] = {};

@@ -69,13 +69,13 @@ int CGenericServer::Run(int port, int idleTimeoutMs)
     }
 
     // The accept thread signals once it listens; when it ends before that (port
-    // taken, Winsock missing) its own log line says why and Run fails at once.
+    // taken, Winsock missing) its own log line says why and Run gives up at
+    // once, with the same line as after the whole wait.
     HANDLE acceptWait[2] = {m_startEvent, m_acceptThread};
     DWORD waited = WaitForMultipleObjects(2, acceptWait, FALSE, kStartWaitMs);
     if (waited != WAIT_OBJECT_0) {
-        if (waited == WAIT_TIMEOUT)
-            LogMessage("Unable to get response from Accept Thread withing specified Timeout ->", "Run",
-                       static_cast<int>(kStartWaitMs));
+        LogMessage("Unable to get response from Accept Thread withing specified Timeout ->", "Run",
+                   static_cast<int>(kStartWaitMs));
         CloseHandle(m_startEvent);
         m_startEvent = nullptr;
         return 0;

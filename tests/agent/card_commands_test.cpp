@@ -92,6 +92,9 @@ const char* const kIssueText = "01,00,50,16,6194,20050101,20070101,01,0,0,";
 const char* const kIssueRecord = "01 00 50 16 6194 20050101 20070101 01"
                                  " 0000000000000000000000000000000000000000 00000000000000000000";
 const char* const kReIssueText = "2222222222222222,1111111111111111,01,00,50,16,6194,20050101,20070101,01,0,0,";
+// Texts with an item that would run past its field.
+const char* const kOverlongIssueText = "0100,00,50,16,6194,20050101,20070101,01,0,0,";
+const char* const kOverlongReIssueText = "222222222222222222,1111111111111111,01,00,50,";
 
 class EveryLink : public testing::TestWithParam<Link> {};
 INSTANTIATE_TEST_SUITE_P(Card, EveryLink,
@@ -294,10 +297,10 @@ TEST_P(EveryLink, NumberListsAreTakenAsTheyParse)  // id 28
 TEST_P(EveryLink, TextsThatWouldRunPastTheirFieldAreNotSent)  // ids 29, 50, 51
 {
     Bench bench(GetParam());
-    EXPECT_EQ(bench.Run(29, "0100,00,50,16,6194,20050101,20070101,01,0,0,"), "1:0");
+    EXPECT_EQ(bench.Run(29, kOverlongIssueText), "1:0");
     EXPECT_EQ(bench.Run(29, "01,00,50,16,6194,20050101,20070101,01,0,1234567890123456789012,"), "1:0");
     EXPECT_EQ(bench.Run(51, "01,00,50,16,6194,2005010101,20070101,01,0,0,"), "1:0");
-    EXPECT_EQ(bench.Run(50, "222222222222222222,1111111111111111,01,00,50,"), "1:0");
+    EXPECT_EQ(bench.Run(50, kOverlongReIssueText), "1:0");
     EXPECT_EQ(bench.Run(50, "2222222222222222,1111111111111111,01,00,50,16,6194,20050101,20070101,0101,0,0,"),
               "1:0");
     for (const std::string& command : bench.CardLog())
@@ -395,8 +398,12 @@ TEST(CardCommands, NoReaderAnswers)
     EXPECT_EQ(bench.Run(29, kIssueText), "0:2");
     EXPECT_EQ(bench.Run(50, kReIssueText), "0:2");
     EXPECT_EQ(bench.Run(51, kIssueText), "0:2");
+    // A text too long for its record is told after the link.
+    EXPECT_EQ(bench.Run(29, kOverlongIssueText), "0:2");
+    EXPECT_EQ(bench.Run(50, kOverlongReIssueText), "0:2");
+    EXPECT_EQ(bench.Run(51, kOverlongIssueText), "0:2");
     EXPECT_TRUE(bench.card.Log().empty());
-    EXPECT_EQ(bench.pcsc->Connects(), 19) << "every open tried PC/SC once; id 27 does not open";
+    EXPECT_EQ(bench.pcsc->Connects(), 22) << "every open tried PC/SC once; id 27 does not open";
 }
 
 TEST(CardCommands, ReaderWithoutCardAnswers)
@@ -406,6 +413,10 @@ TEST(CardCommands, ReaderWithoutCardAnswers)
     EXPECT_EQ(bench.Run(13), "1:");
     EXPECT_EQ(bench.Run(14), "1:0");
     EXPECT_EQ(bench.Run(29, kIssueText), "1:2");
+    // ... and after the card.
+    EXPECT_EQ(bench.Run(29, kOverlongIssueText), "1:2");
+    EXPECT_EQ(bench.Run(50, kOverlongReIssueText), "1:2");
+    EXPECT_EQ(bench.Run(51, kOverlongIssueText), "1:2");
     EXPECT_EQ(bench.Run(20), "1:2");
     EXPECT_EQ(bench.Run(28, "6194000000000001,"), "1:1");
     EXPECT_EQ(bench.Run(18), "1:0") << "no card took either write";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "agent/log.h"
+#include "tests/agent/fixed_time.h"
 
 using namespace corvane::http;
 
@@ -25,6 +26,7 @@ struct MemoryLog {
 };
 
 struct Handler {
+    const KoreanTimeZone zone;  // the Date is UTC wherever the agent runs
     MemoryLog log;
     std::vector<std::pair<int, std::string>> calls;
     std::string commandResult = "RESULT";

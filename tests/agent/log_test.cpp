@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "agent/time_text.h"
+#include "tests/agent/fixed_time.h"
 
 namespace {
 
@@ -68,7 +69,8 @@ TEST(LogLine, ColumnsWithAndWithoutFunction)
 
 TEST(LogFile, CreatedThenAppendedInTheDirectory)
 {
-    const std::time_t now = 1796757540;
+    const KoreanTimeZone zone;
+    const std::time_t now = 1796757540;  // 2026-12-08 19:19:00 UTC
     CLog log([](std::string& dir) { dir = TestDirectory(); return true; }, [now] { return now; });
     std::string path = TestDirectory() + "/" + CLog::kFileName;
     std::remove(path.c_str());
@@ -76,7 +78,7 @@ TEST(LogFile, CreatedThenAppendedInTheDirectory)
     EXPECT_EQ(log.LogMessage("callback in", "ParseRequest", 0), 1);
     EXPECT_EQ(log.LogMessage("second", nullptr, 7), 1);
     EXPECT_EQ(log.LogMessage("", "ParseRequest", 0), 0) << "an empty message writes nothing";
-    std::string time = corvane::FormatTimeText(corvane::LocalTime(now));
+    const std::string time = "Wed, 09 Dec 2026 04:19:00";  // local time, nine hours on
     EXPECT_EQ(ReadFile(path), time + " - callback in.\t[ParseRequest]\t[0]" + kEol + time + " - second.\t[7]" + kEol);
 
     std::remove(path.c_str());

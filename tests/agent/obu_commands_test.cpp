@@ -70,6 +70,12 @@ TEST_F(ObuCommands, KeysAndFieldsAreTakenAsThePageSendsThem)
     change.flags = "10000";
     EXPECT_EQ(Command(36, change.Text()), "2:" + f.InformationText('3'));
     EXPECT_EQ(keyed.Observed().commands, 4);
+
+    // No repair: "%2C" reaches the OBU as its three characters.
+    ObuFields encoded;
+    encoded.field1 = "12345678%2C34567";
+    Command(35, encoded.Text());
+    EXPECT_EQ(keyed.Record(), encoded.Record(0x01, 0xF8));
 }
 
 TEST_F(ObuCommands, EachCommandClosesTheObuExceptOpenAlone)

@@ -29,6 +29,7 @@ const Bytes kSelectApdu = {0x00, 0xA4, 0x04, 0x00, 0x00};
 const uint8_t s_apdu[] = {0x00, 0xA4, 0x04, 0x00, 0x00};
 const uint8_t s_probe[] = {0x03, 0x00, 0x00, 0x00};
 const uint8_t s_two[] = {0x01, 0x02};
+const uint8_t s_version[] = {0x16};
 
 }  // namespace
 
@@ -214,6 +215,32 @@ TEST_F(Exports, SerialRepliesOfMoreThan1024DataBytesAreCopiedWhole)
     EXPECT_EQ(TARN_ABM_RF_Version(kSerialPort, out), 5);
     EXPECT_EQ(out[1498], 0x33);
     EXPECT_EQ(out[1499], 0xEE);
+}
+
+TEST_F(Exports, PollingTakesASerialReplyOfMoreThan1024DataBytesForAnError)
+{
+    // The polling entries answer the data count itself, so such a count is an
+    // error: TARN_Polling hands out the 10 cleared reply bytes, PollingTarn nothing.
+    ASSERT_EQ(TARN_InitPort(kSerialPort, 9600), kSerialPort);
+    for (int length : {1100, TARNLINK_MAX_REPLY + 1}) {
+        SCOPED_TRACE(length);
+        Bytes answer(static_cast<size_t>(length), 0x5A);
+        answer[0] = 0x00;
+        reader.card.replies[{0x16}] = answer;
+        std::memset(out, 0xEE, sizeof out);
+        EXPECT_EQ(TARN_Polling(kSerialPort, 0, s_version, 1, out), length);
+        EXPECT_EQ(Bytes(out, out + 11), (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xEE}));
+        EXPECT_EQ(Bytes(Record(kSerialPort).m_pResp, Record(kSerialPort).m_pResp + 10), Bytes(10, 0x00));
+        std::memset(out, 0xEE, sizeof out);
+        EXPECT_EQ(PollingTarn(kSerialPort, 0, s_version, 1, out), length);
+        EXPECT_TRUE(OutUntouched());
+    }
+    // Up to 1024 the count and the data come as before.
+    reader.card.replies[{0x16}] = Bytes(1024, 0x5A);
+    std::memset(out, 0xEE, sizeof out);
+    EXPECT_EQ(TARN_Polling(kSerialPort, 0, s_version, 1, out), 1024);
+    EXPECT_EQ(Bytes(out, out + 1024), Bytes(1024, 0x5A));
+    EXPECT_EQ(out[1024], 0xEE);
 }
 
 TEST_F(Exports, ContactlessProbeAnswersB)

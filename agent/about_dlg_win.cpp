@@ -113,8 +113,9 @@ void CAboutDlg::OnSetManufactureNumber()
 }
 
 // ------------------------------------------------------------ biometric unit
-// "1" is no product key: the connect command refuses it and the unit stays as
-// it was; for the fingerprint and user commands it is user number 1.
+// For the connect command "1" is the product key 1000...0 (the digits it lacks
+// read as 0), which it sets before it opens the unit; for the fingerprint and
+// user commands it is user number 1.
 void CAboutDlg::OnConnectBIU() { ShowResult(g_OBUIssueCtrl.ConnectBIU(kOneText)); }
 void CAboutDlg::OnCloseBIU() { ShowResult(g_OBUIssueCtrl.CloseBIU()); }
 void CAboutDlg::OnGetBIUState() { ShowResult(g_OBUIssueCtrl.GetBIUState()); }

@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# Builds one build: scripts/build.sh windows|win64|host [cmake args...]
+# Builds one build: scripts/build.sh windows|win64|host [--target NAME]... [cmake args...]
 #   windows  the product, 32-bit (build/windows); where this machine starts
 #            32-bit programs its test programs run under Wine
 #   win64    the same sources, 64-bit (build/win64); its test programs run
 #            under Wine where the 32-bit ones cannot
 #   host     the portable code, native, with ASan and UBSan (build/host)
+# Every target is built unless --target names the ones to build (with what they
+# need); the other arguments go to CMake's configure step.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 kind="${1:?windows, win64 or host}"; shift || true
+configure=(); targets=()
+while [ $# -gt 0 ]; do
+    if [ "$1" = --target ]; then targets+=(--target "${2:?--target needs a name}"); shift 2
+    else configure+=("$1"); shift; fi
+done
 . "$root/scripts/wine32.sh"
 case "$kind" in
     windows) extra=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686-posix.cmake")
@@ -21,5 +28,5 @@ case "$kind" in
     *) echo "usage: $0 windows|win64|host" >&2; exit 2 ;;
 esac
 build="$root/build/$kind"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" "${configure[@]}" >/dev/null
+cmake --build "$build" -j"$(nproc)" "${targets[@]}"

@@ -20,13 +20,16 @@ corvane_wine_prefix() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     (
         flock 9
+        # The Wine programs run here start the prefix's Wine server and
+        # services, which live on after this step: they must not inherit the
+        # lock (9>&-), or every later script of this prefix waits for them.
         if [ ! -f "$WINEPREFIX/.corvane-ready" ]; then
-            "$WINELOADER" wineboot -i >/dev/null 2>&1 || true
+            "$WINELOADER" wineboot -i >/dev/null 2>&1 9>&- || true
             wineserver -w
             # Hangul in dialogs and message boxes needs a Korean font behind the
             # dialog font names.
             for f in "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2" "MS Sans Serif" "굴림체" "굴림" "Gulim" "GulimChe"; do
-                "$WINELOADER" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$f" /d NanumGothic /f >/dev/null 2>&1
+                "$WINELOADER" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$f" /d NanumGothic /f >/dev/null 2>&1 9>&-
             done
             wineserver -w
             touch "$WINEPREFIX/.corvane-ready"
@@ -38,7 +41,7 @@ corvane_wine_prefix() {
         frames=Y
         [ "${CORVANE_OWN_DISPLAY:-}" = 1 ] && frames=N
         if [ "$(cat "$WINEPREFIX/.corvane-managed" 2>/dev/null)" != "$frames" ]; then
-            "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$frames" /f >/dev/null 2>&1
+            "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$frames" /f >/dev/null 2>&1 9>&-
             echo "$frames" >"$WINEPREFIX/.corvane-managed"
         fi
     ) 9>"$WINEPREFIX.lock"

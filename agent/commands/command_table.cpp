@@ -1,6 +1,6 @@
 // The table of command ids. Each group of commands keeps its own rows next to its
-// command methods; the groups that are not built yet have none, so their ids
-// answer "NOFUNC" instead of pretending to have run.
+// command methods; an id that no group has a row for is not run, and the request
+// answers "NOFUNC".
 #include "agent/commands/obu_issue_ctrl.h"
 
 const CommandGroup* COBUIssueCtrl::Groups(size_t& count)

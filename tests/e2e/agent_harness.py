@@ -13,7 +13,8 @@ import pathlib
 import shutil
 import subprocess
 import tempfile
-import time
+
+from waiting import wait_for
 
 WINE = os.environ["WINELOADER"]
 PREFIX = pathlib.Path(os.environ["WINEPREFIX"])
@@ -37,17 +38,6 @@ def is_32_bit_program(path):
     pe = int.from_bytes(head[0x3C:0x40], "little")
     assert head[pe:pe + 4] == b"PE\0\0", f"{path} is no Windows program"
     return int.from_bytes(head[pe + 4:pe + 6], "little") == 0x14C
-
-
-def wait_for(predicate, timeout, what):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f"timed out after {timeout} s waiting for {what}")
-        time.sleep(0.2)
 
 
 def listeners_on(port):

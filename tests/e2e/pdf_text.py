@@ -8,11 +8,20 @@ font the printer drew with, and the font's own character map turns them back
 into characters. `readable_copy` writes a copy of the PDF with that map added
 (a ToUnicode map for each such font, as an incremental update: the original
 bytes stay as they are), from which `pdftotext` reads the page's text.
+
+As a command:
+  python3 pdf_text.py RECEIPT.pdf [COPY.pdf]   writes the readable copy
+                                               (RECEIPT-text.pdf by default)
+  python3 pdf_text.py --text RECEIPT.pdf       prints the page's text
+                                               (`pdftotext -layout` of the copy)
 """
+import argparse
 import pathlib
 import re
 import struct
 import subprocess
+import sys
+import tempfile
 
 FONT_DIRS = [pathlib.Path("/usr/share/fonts"), pathlib.Path("/usr/local/share/fonts")]
 GLYPH_NAME = re.compile(rb"/g([0-9a-f]{4})")
@@ -182,3 +191,41 @@ def line_tops(pdf):
         if not merged or top - merged[-1] > 1.0:
             merged.append(top)
     return merged
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(
+        prog="pdf_text.py",
+        description="Makes the text of a PDF printed through Wine's PostScript driver readable.")
+    parser.add_argument("--text", action="store_true", help="print the page's text instead of writing a copy")
+    parser.add_argument("pdf", type=pathlib.Path, help="the printed PDF")
+    parser.add_argument("copy", type=pathlib.Path, nargs="?",
+                        help="where the readable copy goes (default: PDF's name with -text)")
+    args = parser.parse_args(argv)
+    if args.text and args.copy:
+        parser.error("--text writes no copy")
+    with tempfile.TemporaryDirectory() as work:
+        copy = args.copy or (pathlib.Path(work) / "text.pdf" if args.text
+                             else args.pdf.with_name(args.pdf.stem + "-text.pdf"))
+        try:
+            fonts = readable_copy(args.pdf, copy)
+        except (OSError, IndexError, ValueError) as error:
+            print(f"pdf_text.py: {args.pdf}: cannot read it as a PDF ({error})", file=sys.stderr)
+            return 1
+        if not fonts:
+            print(f"pdf_text.py: {args.pdf} has no font of numbered glyphs: the copy is the PDF as it was",
+                  file=sys.stderr)
+        for font, (path, unmapped) in fonts.items():
+            if path is None:
+                print(f"pdf_text.py: no font file of {font} on this machine: its glyphs stay unread", file=sys.stderr)
+            elif unmapped:
+                print(f"pdf_text.py: {len(unmapped)} glyphs of {font} have no character", file=sys.stderr)
+        if args.text:
+            sys.stdout.write(layout_text(copy))
+        else:
+            print(copy)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -10,23 +10,35 @@ device URI's path (cups-pdf:/NAME reads cups-pdf-NAME.conf), so the spooler puts
 one such file there for the time it runs and removes it afterwards.
 
 Runs as root (cupsd runs the cups-pdf backend as root only then).
+
+As a command, for printing by hand (the agent started with its CUPS_SERVER):
+  python3 print_spooler.py [FOLDER]
+starts the spooler with its PDF printer as the default printer, says what to
+start the agent with, writes the PDFs into FOLDER (./receipts by default; kept)
+and stops on Ctrl-C.
 """
+import argparse
 import grp
 import os
 import pathlib
 import re
 import shutil
+import signal
 import subprocess
+import sys
 import tempfile
 
-from agent_harness import wait_for
+from waiting import wait_for
 
 CUPS_PDF_CONFIG_DIR = pathlib.Path("/etc/cups")
 PDF_MODEL = "lsb/usr/cups-pdf/CUPS-PDF_opt.ppd"
 
 
 class PrintSpooler:
-    def __init__(self):
+    def __init__(self, out=None):
+        """`out`: the folder the PDFs go to (a folder of the spooler's own,
+        removed with it, by default)."""
+        self.chosen_out = out
         self.root = None
         self.process = None
         self.pdf_config = None
@@ -55,7 +67,7 @@ class PrintSpooler:
         os.chown(temp, 0, grp.getgrnam("lp").gr_gid)
         temp.chmod(0o1770)
         self.socket = self.root / "cups.sock"
-        self.out = self.root / "out"
+        self.out = pathlib.Path(self.chosen_out) if self.chosen_out else self.root / "out"
         self.page_log = self.root / "log" / "page_log"
         (self.root / "cupsd.conf").write_text(
             "LogLevel info\n"
@@ -93,7 +105,8 @@ class PrintSpooler:
             "LogType 3\n")
         self.process = subprocess.Popen(
             ["cupsd", "-f", "-c", str(self.root / "cupsd.conf"), "-s", str(self.root / "cups-files.conf")],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)  # a Ctrl-C reaches the spooler's owner, which stops it
         wait_for(self._running, 15, "the test's cupsd")
 
     def _running(self):
@@ -176,3 +189,34 @@ class PrintSpooler:
             return wait_for(done, timeout, f"job {number} to end with its PDF")
         except AssertionError as error:
             raise AssertionError(f"{error}; the spooler's log ends: {self.error_log()}") from None
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(
+        prog="print_spooler.py",
+        description="Runs a print spooler of its own with a PDF printer as the default printer, until Ctrl-C.")
+    parser.add_argument("folder", type=pathlib.Path, nargs="?", default=pathlib.Path("receipts"),
+                        help="where the PDFs go (default: ./receipts; made when missing, kept afterwards)")
+    args = parser.parse_args(argv)
+    if os.geteuid() != 0:
+        parser.error("run it as root: cupsd runs the PDF printer's backend only then")
+    folder = args.folder.resolve()
+    folder.mkdir(parents=True, exist_ok=True)
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
+    try:
+        with PrintSpooler(out=folder) as spooler:
+            spooler.add_pdf_printer()
+            print(f"The spooler runs, its PDF printer the default one; the PDFs go to {folder}.\n"
+                  "Start the agent with it (Wine looks for printers as a program starts):\n"
+                  f"  CUPS_SERVER={spooler.socket} bash scripts/run-agent.sh\n"
+                  "Ctrl-C stops the spooler.", flush=True)
+            code = spooler.process.wait()
+            print(f"cupsd ended with {code}: {spooler.error_log()}", file=sys.stderr)
+            return 1
+    except KeyboardInterrupt:
+        print("The spooler stopped.")
+        return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -364,6 +364,13 @@ TEST_F(ObuWithSimulator, SerialNumberRead)
     obu.mfsnStatus = 0x05;
     EXPECT_EQ(ctrl.GetMFSN(), "\x05");
     obu.mfsnStatus = 0;
+    // An answer in two reports: the status is the Reserved byte of the last.
+    obu.mfsnChunks = {20, 4};
+    obu.mfsnStatuses = {0, 0x31};
+    EXPECT_EQ(ctrl.GetMFSN(), "1");
+    obu.mfsnStatuses = {0x31, 0};
+    EXPECT_EQ(ctrl.GetMFSN(), "123456789ABCDEF0");
+    obu.mfsnChunks.clear();
     obu.answerMfsn = false;
     const uint64_t start = clock.NowMs();
     EXPECT_EQ(ctrl.GetMFSN(), "0");

@@ -103,7 +103,7 @@ void CScreenExchange::ReceiveThread()
 {
     const std::atomic<bool> never{false};
     ReceiveLoop(
-        m_Device, m_bRun, never, false,
+        m_Device, m_bRun, never, false, *m_Services.clock,
         [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
         [this] {
             // The unit is gone or cannot be read: nothing more will come. The

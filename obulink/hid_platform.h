@@ -42,7 +42,9 @@ struct HidReportCaps {
 enum class HidIoResult {
     Done,      // completed (at once or within the time-out)
     TimedOut,  // nothing within the time-out; the request was cancelled and has ended
-    Failed,    // the platform refused or failed the request
+    Failed,    // the platform refused or failed this request; a later one may succeed
+    Gone,      // the device is no longer connected, or the handle is no longer valid:
+               // no later request on the handle can succeed
 };
 
 // The operating system's version as the HID layer looks at it.

@@ -25,7 +25,8 @@ public:
 
 // One overlapped write or read on `file` with its own event; a request that
 // is still pending after `timeoutMs` is cancelled and waited for before the
-// call returns.
+// call returns. A failure is Gone when the device is no longer connected or
+// the handle no longer valid, else Failed.
 HidIoResult OverlappedWrite(HANDLE file, const uint8_t* data, DWORD length, DWORD timeoutMs);
 HidIoResult OverlappedRead(HANDLE file, uint8_t* buffer, DWORD length, DWORD timeoutMs, DWORD& bytesRead);
 

@@ -101,12 +101,16 @@ CString OutcomeText(ExchangeOutcome outcome, const CString& successText);
 // The receive thread's loop: reads one report at a time into a buffer large
 // enough for the record's input report and hands each report that was read to
 // `onReport` (buffer, bytes read). Runs while `run` is set and, when
-// `stopWhenDone`, `done` is not. A read that fails other than by its time-out
-// (device gone, record not open, no input buffers) and an exception from
-// `onReport` end the loop after `onFault` has run. Nothing is thrown out of it.
+// `stopWhenDone`, `done` is not. A read that times out is followed by the
+// next; so is a read that failed with an error that may pass (kHidIoError),
+// once the rest of the read's time-out has gone by on `clock` (or `run` was
+// cleared), so that a device failing every read at once is not spun on. A
+// read that cannot succeed again (device gone, record not open, no input
+// buffers) and an exception from `onReport` end the loop after `onFault` has
+// run. Nothing is thrown out of it.
 void ReceiveLoop(CHidDeviceRecord& device, const std::atomic<bool>& run, const std::atomic<bool>& done,
-                 bool stopWhenDone, const std::function<void(const uint8_t*, size_t)>& onReport,
-                 const std::function<void()>& onFault);
+                 bool stopWhenDone, ExchangeClock& clock,
+                 const std::function<void(const uint8_t*, size_t)>& onReport, const std::function<void()>& onFault);
 
 class CSecureExchange {
 public:

@@ -600,15 +600,15 @@ TEST(ReceiveLoop, ExceptionsOnTheReceiveThreadEndTheLoopOnly)
     sim.QueueInput(0, r);
     std::atomic<bool> run{true}, done{false};
     bool faulted = false;
-    ReceiveLoop(device, run, done, true, [](const uint8_t*, size_t) { throw std::runtime_error("x"); },
-                [&] { faulted = true; });
+    ReceiveLoop(device, run, done, true, SystemExchangeClock(),
+                [](const uint8_t*, size_t) { throw std::runtime_error("x"); }, [&] { faulted = true; });
     EXPECT_TRUE(faulted);
 
     // A report whose handling finds no memory, and a fault handler that finds
     // none either: the loop still returns instead of throwing.
     sim.QueueInput(0, r);
     EXPECT_NO_THROW(ReceiveLoop(
-        device, run, done, true, [](const uint8_t*, size_t) { throw std::bad_alloc(); },
+        device, run, done, true, SystemExchangeClock(), [](const uint8_t*, size_t) { throw std::bad_alloc(); },
         [] { throw std::bad_alloc(); }));
     device.CloseHandleAndReset();
 }

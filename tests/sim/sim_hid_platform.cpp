@@ -172,7 +172,7 @@ HidIoResult SimHidPlatform::Write(HidHandle handle, const uint8_t* data, size_t 
     {
         std::lock_guard<std::mutex> hold(m_lock);
         Slot* slot = SlotOf(handle);
-        if (!slot) return HidIoResult::Failed;
+        if (!slot) return HidIoResult::Gone;
         if (slot->device.writeResult != HidIoResult::Done && slot->written.size() >= slot->device.writesBeforeResult) {
             slot->io.push_back({true, timeoutMs, slot->device.writeResult});
             return slot->device.writeResult;
@@ -199,8 +199,13 @@ HidIoResult SimHidPlatform::Read(HidHandle handle, uint8_t* buffer, size_t lengt
     const uint64_t deadline = RealMs() + std::max<uint64_t>(1, static_cast<uint64_t>(timeoutMs / m_timeScale));
     for (;;) {
         Slot* slot = SlotOf(handle);
-        if (!slot) return HidIoResult::Failed;
+        if (!slot) return HidIoResult::Gone;
         if (slot->device.readFails) {
+            slot->io.push_back({false, timeoutMs, HidIoResult::Gone});
+            return HidIoResult::Gone;
+        }
+        if (slot->device.failingReads > 0) {
+            --slot->device.failingReads;
             slot->io.push_back({false, timeoutMs, HidIoResult::Failed});
             return HidIoResult::Failed;
         }

@@ -59,7 +59,8 @@ struct SimHidDevice {
     uint32_t numInputBuffers = 32;
     HidIoResult writeResult = HidIoResult::Done;  // a forced write result
     size_t writesBeforeResult = 0;                // writes that go through before it applies
-    bool readFails = false;
+    bool readFails = false;      // every read fails: the device is gone
+    size_t failingReads = 0;     // the next reads fail at once with an error that passes
     SimDevicePeer* peer = nullptr;
 };
 

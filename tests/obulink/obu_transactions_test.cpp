@@ -380,15 +380,18 @@ TEST_F(ObuWithSimulator, SerialNumberRead)
 
 TEST(ObuController, FailedWritesAnswerAsNoAnswerAtOnce)
 {
+    // Scale 10: the three exchanges' budget (each ends with its receive
+    // thread's current read) is then half a second of real time, enough for
+    // thread starts under Wine.
     for (HidIoResult result : {HidIoResult::Failed, HidIoResult::TimedOut}) {
-        SimHidPlatform sim(50);
+        SimHidPlatform sim(10);
         ScopedHidPlatform active{sim};
         ObuSimulator obu(kProduct);
         SimHidDevice& device = sim.AddDevice("Wendra-OBU");
         device.peer = &obu;
         device.writeResult = result;
         CObuSelfIssueCtrl ctrl;
-        ScaledClock clock(50);
+        ScaledClock clock(10);
         FastPump pump;
         ctrl.SetServices({&clock, &pump});
         ASSERT_EQ(ctrl.OpenOBU(), "2");

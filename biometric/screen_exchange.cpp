@@ -72,6 +72,9 @@ bool CScreenExchange::StartReading()
     m_bRandomKnown = 0;
     m_Device.m_dwReadTimeout = kIoTimeoutMs;
     m_Device.m_dwWriteTimeout = kIoTimeoutMs;
+    // What waits on the handle, which stays open between commands, answers
+    // an earlier exchange; read now, it would pass for this screen's answers.
+    m_Device.FlushInput();
     m_bRun = true;
     try {
         m_Thread = std::thread([this] { ReceiveThread(); });

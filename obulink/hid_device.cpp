@@ -168,6 +168,12 @@ uint8_t CHidDeviceRecord::ReadReport(uint8_t* buffer, size_t size, size_t& bytes
     return kHidIoError;
 }
 
+uint8_t CHidDeviceRecord::FlushInput()
+{
+    if (!m_bOpened || !IsValidHidHandle(m_hDevice)) return kHidNotOpen;
+    return ActiveHidPlatform().FlushInput(m_hDevice) ? kHidDone : kHidIoError;
+}
+
 bool CHidDeviceRecord::CloseHandleAndReset()
 {
     const bool hadHandle = m_bOpened && IsValidHidHandle(m_hDevice);

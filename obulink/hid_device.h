@@ -80,6 +80,10 @@ public:
     // kHidDeviceGone when none can.
     uint8_t ReadReport(uint8_t* buffer, size_t size, size_t& bytesRead);
 
+    // Drops the input reports waiting on the handle that no read has taken:
+    // kHidDone, kHidNotOpen, or kHidIoError when the platform could not.
+    uint8_t FlushInput();
+
     // The owner's close: closes a valid handle and resets the record.
     // Returns true when a valid handle was closed.
     bool CloseHandleAndReset();

@@ -90,6 +90,11 @@ bool Win32HidPlatform::ReadNumInputBuffers(HidHandle handle, uint32_t& count)
     return true;
 }
 
+bool Win32HidPlatform::FlushInput(HidHandle handle)
+{
+    return HidD_FlushQueue(ToWin32Handle(handle)) != FALSE;
+}
+
 namespace {
 
 // What a failed request says of the device: unplugged, or a handle that is

@@ -20,6 +20,7 @@ public:
     HidIoResult Write(HidHandle handle, const uint8_t* data, size_t length, uint32_t timeoutMs) override;
     HidIoResult Read(HidHandle handle, uint8_t* buffer, size_t length, uint32_t timeoutMs,
                      size_t& bytesRead) override;
+    bool FlushInput(HidHandle handle) override;
     HidOsVersion OsVersion() override;
 };
 

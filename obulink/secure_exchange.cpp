@@ -124,6 +124,7 @@ ExchangeOutcome CSecureExchange::Run()
     HandshakeSendKey(m_SendKey, m_ProductNum);
     m_Device.m_dwReadTimeout = m_Profile.ioTimeoutMs;
     m_Device.m_dwWriteTimeout = m_Profile.ioTimeoutMs;
+    if (m_Profile.dropWaitingInput) m_Device.FlushInput();
 
     m_bDone = false;
     m_bAnswerBroken = false;

@@ -43,8 +43,9 @@
 // and the ExchangeProfile, which carries the differences between the two
 // devices: report layout, time-outs, wait limit, pause before the command,
 // whether a bad random-key answer is refused, answers gathered over several
-// reports or taken from one report, and whether the receive thread stops once
-// the answer is handled. The MFSN read, which has no handshake, builds on the
+// reports or taken from one report, whether the receive thread stops once
+// the answer is handled, and whether reports left on the handle by an
+// earlier exchange are dropped first. The MFSN read, which has no handshake, builds on the
 // same building blocks: AnswerAccumulator (hid_packet.h), ReceiveLoop and WaitForFlag
 // (exchange_wait.h).
 #pragma once
@@ -80,6 +81,10 @@ struct ExchangeProfile {
     // Single-report answers: a report of Length 0 is passed over (the reader
     // waits for the next) instead of ending the exchange as a broken answer.
     bool skipEmptySingleReport = false;
+    // Input reports already waiting on the handle when the exchange starts
+    // are dropped before the receive thread reads: they answer an earlier
+    // exchange, on a handle that stays open between exchanges.
+    bool dropWaitingInput = false;
 };
 
 inline constexpr ExchangeProfile kObuExchangeProfile = {

@@ -329,6 +329,28 @@ TEST_F(UnitTransactions, UnitInformationWithNoAnswer)
     EXPECT_EQ(unit.Observed().commands, 0);
 }
 
+TEST_F(UnitTransactions, UnitInformationAfterAnAnswerThatCameTooLateIsTheUnitsOwn)
+{
+    unit.unit.issueStatus = 1;
+    unit.withholdAnswers = true;
+    {
+        CGetBIUBIUInfo tx(record, kProduct);
+        EXPECT_EQ(Run(tx, [&] { return tx.GetBIUInfo(); }), "0");
+    }
+    // The unit answers once the wait has run out: its three reports wait on
+    // the handle, which stays open, until the next transaction.
+    unit.withholdAnswers = false;
+    const std::vector<SimReport> late = unit.TakeWithheld();
+    ASSERT_EQ(late.size(), 3u);
+    for (const SimReport& r : late) sim.QueueInput(0, r);
+    CGetBIUBIUInfo tx(record, kProduct);
+    EXPECT_EQ(Run(tx, [&] { return tx.GetBIUInfo(); }),
+              ("11" + std::string(65, '0') + "0" + std::string(140, '0')).c_str());
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{
+                              "생체인식기의 문제로 정보조회를 할 수 없습니다.(생체인식기를 뺐다 다시 연결하세요.) | 통신불량"});
+    EXPECT_EQ(unit.Observed().commands, 2);
+}
+
 TEST_F(UnitTransactions, UnitInformationTraces)
 {
     unit.unit.issueStatus = 1;

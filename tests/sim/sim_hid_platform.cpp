@@ -228,3 +228,15 @@ HidIoResult SimHidPlatform::Read(HidHandle handle, uint8_t* buffer, size_t lengt
         m_inputArrived.wait_for(hold, std::chrono::milliseconds(wakeAt - now));
     }
 }
+
+bool SimHidPlatform::FlushInput(HidHandle handle)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    Slot* slot = SlotOf(handle);
+    if (!slot) return false;
+    const uint64_t now = RealMs();
+    auto& queue = slot->input;
+    queue.erase(std::remove_if(queue.begin(), queue.end(), [now](const Pending& p) { return p.dueRealMs <= now; }),
+                queue.end());
+    return true;
+}

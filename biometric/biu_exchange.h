@@ -7,8 +7,9 @@
 //   unit information), a handshake check only in the unit information, answers
 //   gathered over several reports (unit and user information) or taken whole
 //   from one report (the others), a receive thread that reads on after the
-//   answer (initiation only), and traces that end in a line feed (unit and
-//   user information).
+//   answer (initiation only), traces that end in a line feed (unit and
+//   user information), and reports left on the handle dropped before the
+//   first request.
 // And in CBiuTransaction: the fixed handshake AppRandom, the finish banner all
 // unit transactions share, and their answer-head trace.
 //
@@ -37,17 +38,20 @@ enum BiuCommand : uint8_t {
 
 // layout, I/O time-outs, wait, pause before the command, handshake check,
 // answer framing, stop reading once answered, trace line end, reports of
-// Length 0 passed over (holder information)
+// Length 0 passed over (holder information), reports left on the handle
+// dropped first (all: the controller keeps the unit's handle open from one
+// command to the next, so an answer that came too late would otherwise be
+// read as the next transaction's)
 inline constexpr ExchangeProfile kBiuUnitInfoProfile = {
-    kBiuReportLayout, 100, 5000, 200, true, AnswerFraming::Gathered, true, "\n"};
+    kBiuReportLayout, 100, 5000, 200, true, AnswerFraming::Gathered, true, "\n", false, true};
 inline constexpr ExchangeProfile kBiuUserInfoProfile = {
-    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::Gathered, true, "\n"};
+    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::Gathered, true, "\n", false, true};
 inline constexpr ExchangeProfile kBiuSingleReportProfile = {
-    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, true, ""};
+    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, true, "", false, true};
 inline constexpr ExchangeProfile kBiuHolderProfile = {
-    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, true, "", true};
+    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, true, "", true, true};
 inline constexpr ExchangeProfile kBiuInitiateProfile = {
-    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, false, ""};
+    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, false, "", false, true};
 
 class CBiuTransaction : public CSecureExchange {
 public:

@@ -72,6 +72,9 @@ bool CScreenExchange::StartReading()
     m_bRandomKnown = 0;
     m_Device.m_dwReadTimeout = kIoTimeoutMs;
     m_Device.m_dwWriteTimeout = kIoTimeoutMs;
+    // What waits on the handle, which stays open between commands, answers
+    // an earlier exchange; read now, it would pass for this screen's answers.
+    m_Device.FlushInput();
     m_bRun = true;
     try {
         m_Thread = std::thread([this] { ReceiveThread(); });
@@ -103,7 +106,7 @@ void CScreenExchange::ReceiveThread()
 {
     const std::atomic<bool> never{false};
     ReceiveLoop(
-        m_Device, m_bRun, never, false,
+        m_Device, m_bRun, never, false, *m_Services.clock,
         [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
         [this] {
             // The unit is gone or cannot be read: nothing more will come. The

@@ -76,7 +76,8 @@ public:
     CScreenExchange& operator=(const CScreenExchange&) = delete;
 
     // Start-up: the fixed handshake AppRandom and send key, 100 ms reads and
-    // writes, the reader thread. False when the thread cannot start.
+    // writes, the input reports waiting on the handle dropped, the reader
+    // thread. False when the thread cannot start.
     bool StartReading();
     // Clears the run flag: the reader leaves within one read time-out and
     // nothing more is shown or sent.

@@ -140,7 +140,8 @@ uint8_t CHidDeviceRecord::WriteReport(const uint8_t* buffer, size_t length)
     switch (ActiveHidPlatform().Write(m_hDevice, buffer, length, m_dwWriteTimeout)) {
     case HidIoResult::Done: return kHidDone;
     case HidIoResult::TimedOut: return kHidTimeout;
-    case HidIoResult::Failed: break;
+    case HidIoResult::Failed:
+    case HidIoResult::Gone: break;
     }
     return kHidIoError;
 }
@@ -161,9 +162,16 @@ uint8_t CHidDeviceRecord::ReadReport(uint8_t* buffer, size_t size, size_t& bytes
         bytesRead = read;
         return kHidDone;
     case HidIoResult::TimedOut: return kHidTimeout;
+    case HidIoResult::Gone: return kHidDeviceGone;
     case HidIoResult::Failed: break;
     }
     return kHidIoError;
+}
+
+uint8_t CHidDeviceRecord::FlushInput()
+{
+    if (!m_bOpened || !IsValidHidHandle(m_hDevice)) return kHidNotOpen;
+    return ActiveHidPlatform().FlushInput(m_hDevice) ? kHidDone : kHidIoError;
 }
 
 bool CHidDeviceRecord::CloseHandleAndReset()

@@ -25,6 +25,7 @@ enum HidResult : uint8_t {
     kHidTimeout = 4,
     kHidIoError = 5,
     kHidNoInputBuffers = 6,  // ReadReport refused: the driver queue size is unknown (0)
+    kHidDeviceGone = 7,      // ReadReport: the device is no longer connected, or its handle no longer valid
     kHidLength = 8,
 };
 
@@ -67,15 +68,21 @@ public:
     uint8_t OpenDevice(unsigned n);
 
     // Writes one report: kHidDone, kHidNotOpen, kHidTimeout, kHidIoError or
-    // kHidLength. Records of a fixed write length always send that many bytes
-    // and ignore `length`.
+    // kHidLength (a device that is gone fails with kHidIoError too). Records
+    // of a fixed write length always send that many bytes and ignore `length`.
     uint8_t WriteReport(const uint8_t* buffer, size_t length);
 
     // Reads one input report of the record's input report length into
     // `buffer` (`size` bytes, cleared first); `bytesRead` is set only on
     // kHidDone. kHidLength when `size` is below the input report length
-    // (buffer untouched), kHidNoInputBuffers when the queue size is 0.
+    // (buffer untouched), kHidNoInputBuffers when the queue size is 0,
+    // kHidIoError for a failed read after which a later one may succeed,
+    // kHidDeviceGone when none can.
     uint8_t ReadReport(uint8_t* buffer, size_t size, size_t& bytesRead);
+
+    // Drops the input reports waiting on the handle that no read has taken:
+    // kHidDone, kHidNotOpen, or kHidIoError when the platform could not.
+    uint8_t FlushInput();
 
     // The owner's close: closes a valid handle and resets the record.
     // Returns true when a valid handle was closed.

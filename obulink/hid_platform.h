@@ -2,8 +2,8 @@
 //
 // It offers exactly what the records need from the operating system: walk the
 // present HID interfaces, open one, ask it for its attributes, product string
-// and report capabilities, run one report write or read with a time-out, and
-// close it. Everything above it (prefix matching, the open-by-index walk, the
+// and report capabilities, run one report write or read with a time-out, drop
+// the input reports queued on it, and close it. Everything above it (prefix matching, the open-by-index walk, the
 // result codes, the record's state) is portable and runs in every test.
 //
 // Backends:
@@ -42,7 +42,9 @@ struct HidReportCaps {
 enum class HidIoResult {
     Done,      // completed (at once or within the time-out)
     TimedOut,  // nothing within the time-out; the request was cancelled and has ended
-    Failed,    // the platform refused or failed the request
+    Failed,    // the platform refused or failed this request; a later one may succeed
+    Gone,      // the device is no longer connected, or the handle is no longer valid:
+               // no later request on the handle can succeed
 };
 
 // The operating system's version as the HID layer looks at it.
@@ -81,6 +83,10 @@ public:
     // `bytesRead` is set. Nothing is written into `buffer` after it returns.
     virtual HidIoResult Read(HidHandle handle, uint8_t* buffer, size_t length, uint32_t timeoutMs,
                              size_t& bytesRead) = 0;
+    // Drops the input reports that the driver holds for the handle and that
+    // no read has taken yet; reports that come later are kept. False when it
+    // could not be done.
+    virtual bool FlushInput(HidHandle handle) = 0;
 
     virtual HidOsVersion OsVersion() = 0;
 };

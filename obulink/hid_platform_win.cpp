@@ -90,7 +90,26 @@ bool Win32HidPlatform::ReadNumInputBuffers(HidHandle handle, uint32_t& count)
     return true;
 }
 
+bool Win32HidPlatform::FlushInput(HidHandle handle)
+{
+    return HidD_FlushQueue(ToWin32Handle(handle)) != FALSE;
+}
+
 namespace {
+
+// What a failed request says of the device: unplugged, or a handle that is
+// no longer valid, fails every later request too; any other error may pass.
+HidIoResult FailureOf(DWORD error)
+{
+    switch (error) {
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_INVALID_HANDLE:
+        return HidIoResult::Gone;
+    default:
+        return HidIoResult::Failed;
+    }
+}
 
 // Completes one overlapped request that ReadFile or WriteFile started.
 HidIoResult FinishOverlapped(HANDLE file, BOOL started, OVERLAPPED& overlapped, DWORD timeoutMs,
@@ -100,11 +119,12 @@ HidIoResult FinishOverlapped(HANDLE file, BOOL started, OVERLAPPED& overlapped, 
         GetOverlappedResult(file, &overlapped, &transferred, FALSE);
         return HidIoResult::Done;
     }
-    if (GetLastError() != ERROR_IO_PENDING) return HidIoResult::Failed;
+    const DWORD error = GetLastError();
+    if (error != ERROR_IO_PENDING) return FailureOf(error);
     const DWORD wait = WaitForSingleObject(overlapped.hEvent, timeoutMs);
     if (wait == WAIT_OBJECT_0) {
         return GetOverlappedResult(file, &overlapped, &transferred, FALSE) ? HidIoResult::Done
-                                                                          : HidIoResult::Failed;
+                                                                          : FailureOf(GetLastError());
     }
     // Cancel, then wait until the request has really ended, so that nothing
     // touches the caller's buffer or the event after we return.

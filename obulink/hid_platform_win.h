@@ -20,12 +20,14 @@ public:
     HidIoResult Write(HidHandle handle, const uint8_t* data, size_t length, uint32_t timeoutMs) override;
     HidIoResult Read(HidHandle handle, uint8_t* buffer, size_t length, uint32_t timeoutMs,
                      size_t& bytesRead) override;
+    bool FlushInput(HidHandle handle) override;
     HidOsVersion OsVersion() override;
 };
 
 // One overlapped write or read on `file` with its own event; a request that
 // is still pending after `timeoutMs` is cancelled and waited for before the
-// call returns.
+// call returns. A failure is Gone when the device is no longer connected or
+// the handle no longer valid, else Failed.
 HidIoResult OverlappedWrite(HANDLE file, const uint8_t* data, DWORD length, DWORD timeoutMs);
 HidIoResult OverlappedRead(HANDLE file, uint8_t* buffer, DWORD length, DWORD timeoutMs, DWORD& bytesRead);
 

@@ -61,7 +61,7 @@ CString CDoGetMFSN::GetMFSN()
 void CDoGetMFSN::ReceiveThread()
 {
     ReceiveLoop(
-        m_Device, m_bRun, m_bDone, true,
+        m_Device, m_bRun, m_bDone, true, *m_Services.clock,
         [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
         [this] { BreakOff(); });
 }

@@ -20,8 +20,9 @@ public:
     bool ReadProductString(HidHandle, std::string&) override { return false; }
     bool ReadCaps(HidHandle, HidReportCaps&) override { return false; }
     bool ReadNumInputBuffers(HidHandle, uint32_t&) override { return false; }
-    HidIoResult Write(HidHandle, const uint8_t*, size_t, uint32_t) override { return HidIoResult::Failed; }
-    HidIoResult Read(HidHandle, uint8_t*, size_t, uint32_t, size_t&) override { return HidIoResult::Failed; }
+    HidIoResult Write(HidHandle, const uint8_t*, size_t, uint32_t) override { return HidIoResult::Gone; }
+    HidIoResult Read(HidHandle, uint8_t*, size_t, uint32_t, size_t&) override { return HidIoResult::Gone; }
+    bool FlushInput(HidHandle) override { return false; }
     HidOsVersion OsVersion() override { return {}; }
 };
 

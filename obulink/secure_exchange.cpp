@@ -31,9 +31,27 @@ CString OutcomeText(ExchangeOutcome outcome, const CString& successText)
     return successText;
 }
 
+namespace {
+
+// Waits out what is left of a failed read's time-out, in steps short enough
+// that a cleared run flag ends the wait soon (and one without a time-out
+// waits only until then).
+void WaitOutReadTimeout(uint32_t timeoutMs, uint64_t elapsedMs, const std::atomic<bool>& run, ExchangeClock& clock)
+{
+    constexpr uint32_t kStepMs = 100;
+    uint64_t left = elapsedMs < timeoutMs ? timeoutMs - elapsedMs : 0;
+    while (left > 0 && run.load()) {
+        const uint32_t step = left < kStepMs ? static_cast<uint32_t>(left) : kStepMs;
+        clock.SleepMs(step);
+        left -= step;
+    }
+}
+
+}  // namespace
+
 void ReceiveLoop(CHidDeviceRecord& device, const std::atomic<bool>& run, const std::atomic<bool>& done,
-                 bool stopWhenDone, const std::function<void(const uint8_t*, size_t)>& onReport,
-                 const std::function<void()>& onFault)
+                 bool stopWhenDone, ExchangeClock& clock,
+                 const std::function<void(const uint8_t*, size_t)>& onReport, const std::function<void()>& onFault)
 {
     // As large as the device's input report, so that no report can overrun it.
     const size_t size = device.m_wInputReportLength > CSecureExchange::kReceiveBufferMinimum
@@ -47,9 +65,14 @@ void ReceiveLoop(CHidDeviceRecord& device, const std::atomic<bool>& run, const s
         std::vector<uint8_t> buffer(size);
         do {
             size_t bytesRead = 0;
+            const uint64_t started = clock.NowMs();
             const uint8_t result = device.ReadReport(buffer.data(), buffer.size(), bytesRead);
             if (result == kHidDone) {
                 onReport(buffer.data(), bytesRead < buffer.size() ? bytesRead : buffer.size());
+            } else if (result == kHidIoError) {
+                // This read failed, the next may not: an answer that follows
+                // still counts.
+                WaitOutReadTimeout(device.m_dwReadTimeout, clock.NowMs() - started, run, clock);
             } else if (result != kHidTimeout) {
                 // The device is gone or cannot be read: no answer can come, and
                 // reading on would only spin until the wait runs out.
@@ -101,6 +124,7 @@ ExchangeOutcome CSecureExchange::Run()
     HandshakeSendKey(m_SendKey, m_ProductNum);
     m_Device.m_dwReadTimeout = m_Profile.ioTimeoutMs;
     m_Device.m_dwWriteTimeout = m_Profile.ioTimeoutMs;
+    if (m_Profile.dropWaitingInput) m_Device.FlushInput();
 
     m_bDone = false;
     m_bAnswerBroken = false;
@@ -129,7 +153,7 @@ ExchangeOutcome CSecureExchange::Run()
 void CSecureExchange::ReceiveThread()
 {
     ReceiveLoop(
-        m_Device, m_bRun, m_bDone, m_Profile.stopReadingWhenDone,
+        m_Device, m_bRun, m_bDone, m_Profile.stopReadingWhenDone, *m_Services.clock,
         [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
         [this] { BreakOff(); });
 }

@@ -43,8 +43,9 @@
 // and the ExchangeProfile, which carries the differences between the two
 // devices: report layout, time-outs, wait limit, pause before the command,
 // whether a bad random-key answer is refused, answers gathered over several
-// reports or taken from one report, and whether the receive thread stops once
-// the answer is handled. The MFSN read, which has no handshake, builds on the
+// reports or taken from one report, whether the receive thread stops once
+// the answer is handled, and whether reports left on the handle by an
+// earlier exchange are dropped first. The MFSN read, which has no handshake, builds on the
 // same building blocks: AnswerAccumulator (hid_packet.h), ReceiveLoop and WaitForFlag
 // (exchange_wait.h).
 #pragma once
@@ -80,6 +81,10 @@ struct ExchangeProfile {
     // Single-report answers: a report of Length 0 is passed over (the reader
     // waits for the next) instead of ending the exchange as a broken answer.
     bool skipEmptySingleReport = false;
+    // Input reports already waiting on the handle when the exchange starts
+    // are dropped before the receive thread reads: they answer an earlier
+    // exchange, on a handle that stays open between exchanges.
+    bool dropWaitingInput = false;
 };
 
 inline constexpr ExchangeProfile kObuExchangeProfile = {
@@ -101,12 +106,16 @@ CString OutcomeText(ExchangeOutcome outcome, const CString& successText);
 // The receive thread's loop: reads one report at a time into a buffer large
 // enough for the record's input report and hands each report that was read to
 // `onReport` (buffer, bytes read). Runs while `run` is set and, when
-// `stopWhenDone`, `done` is not. A read that fails other than by its time-out
-// (device gone, record not open, no input buffers) and an exception from
-// `onReport` end the loop after `onFault` has run. Nothing is thrown out of it.
+// `stopWhenDone`, `done` is not. A read that times out is followed by the
+// next; so is a read that failed with an error that may pass (kHidIoError),
+// once the rest of the read's time-out has gone by on `clock` (or `run` was
+// cleared), so that a device failing every read at once is not spun on. A
+// read that cannot succeed again (device gone, record not open, no input
+// buffers) and an exception from `onReport` end the loop after `onFault` has
+// run. Nothing is thrown out of it.
 void ReceiveLoop(CHidDeviceRecord& device, const std::atomic<bool>& run, const std::atomic<bool>& done,
-                 bool stopWhenDone, const std::function<void(const uint8_t*, size_t)>& onReport,
-                 const std::function<void()>& onFault);
+                 bool stopWhenDone, ExchangeClock& clock,
+                 const std::function<void(const uint8_t*, size_t)>& onReport, const std::function<void()>& onFault);
 
 class CSecureExchange {
 public:

@@ -3,6 +3,7 @@
 // once taking turns on the one OBU.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -90,6 +91,41 @@ TEST_F(ObuCommands, EachCommandClosesTheObuExceptOpenAlone)
     EXPECT_EQ(Command(39), "2");
     EXPECT_EQ(Command(40), "2");
     EXPECT_EQ(Command(40), "1");
+}
+
+TEST_F(ObuCommands, AFailedReadIsReadPastAndOnlyAnObuThatIsGoneEndsTheCommandAtOnce)
+{
+    SimHidDevice& device = sim.AddDevice("Wendra-OBU");
+    device.peer = &obu;
+    ASSERT_EQ(Command(32, kProductText), "2:");
+    ObuFields f;
+    // One read fails with an error that passes: the activation goes on and
+    // its answer counts.
+    device.failingReads = 1;
+    EXPECT_EQ(Command(35, f.Text()), "2:" + f.InformationText('1'));
+    auto log = sim.IoLog(0);
+    const auto firstRead = std::find_if(log.begin(), log.end(), [](const SimIo& io) { return !io.write; });
+    ASSERT_NE(firstRead, log.end());
+    EXPECT_EQ(firstRead->result, HidIoResult::Failed);
+    EXPECT_EQ(obu.Observed().commands, 1);
+
+    // Reads that keep failing at once are tried again once per read time-out
+    // (1000 ms), not faster, until the wait (10000 ms) gives up.
+    device.failingReads = 1000;
+    const size_t before = log.size();
+    EXPECT_EQ(Command(34), "2:0");
+    log = sim.IoLog(0);
+    const auto reads = std::count_if(log.begin() + static_cast<std::ptrdiff_t>(before), log.end(),
+                                     [](const SimIo& io) { return !io.write; });
+    EXPECT_GE(reads, 2);
+    EXPECT_LE(reads, 20);
+    device.failingReads = 0;
+
+    // An OBU that is gone ends the command at once.
+    device.readFails = true;
+    const uint64_t start = clock.NowMs();
+    EXPECT_EQ(Command(34), "2:0");
+    EXPECT_LT(clock.NowMs() - start, 10000u);
 }
 
 TEST_F(ObuCommands, RequestsOnSeveralThreadsTakeTurns)

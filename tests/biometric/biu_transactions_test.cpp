@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -58,6 +59,54 @@ private:
 class IdlePump : public MessagePump {
 public:
     void DispatchPending(uint32_t idleMs) override { corvane::SleepMs(idleMs); }
+};
+
+// Holds the request thread's wait until the receive thread has begun a read
+// after the one that brought the command's answer (or 2 s have passed), so
+// that the reads after an answer can be counted without a race: the receive
+// thread's pause before the command waits until the request thread waits,
+// and the request thread then looks at the done flag only between calls of
+// its message pump, which return once that read has begun.
+class ReadsAfterTheAnswer : public ExchangeClock, public MessagePump {
+public:
+    ReadsAfterTheAnswer(SimHidPlatform& sim, double scale) : m_sim(sim), m_clock(scale) {}
+
+    uint64_t NowMs() override { return m_clock.NowMs(); }
+    void SleepMs(uint32_t milliseconds) override
+    {
+        for (int i = 0; i < 2000 && !m_waiting.load(); ++i) corvane::SleepMs(1);
+        m_clock.SleepMs(milliseconds);
+    }
+    void DispatchPending(uint32_t) override
+    {
+        m_waiting = true;
+        for (int i = 0; i < 2000 && !ReadBegunAfterTheAnswer(); ++i) corvane::SleepMs(1);
+    }
+
+    // The read that brought the answer: the first read done after the second
+    // write (the command); log.size() when there is none.
+    static size_t AnswerRead(const std::vector<SimIo>& log)
+    {
+        size_t writes = 0;
+        for (size_t i = 0; i < log.size(); ++i) {
+            writes += log[i].write;
+            if (writes == 2 && !log[i].write && log[i].result == HidIoResult::Done) return i;
+        }
+        return log.size();
+    }
+
+private:
+    bool ReadBegunAfterTheAnswer() const
+    {
+        const auto log = m_sim.IoLog(0);
+        if (AnswerRead(log) == log.size()) return false;
+        const auto readsEnded = std::count_if(log.begin(), log.end(), [](const SimIo& io) { return !io.write; });
+        return m_sim.ReadCalls() > static_cast<size_t>(readsEnded);
+    }
+
+    SimHidPlatform& m_sim;
+    ScaledClock m_clock;
+    std::atomic<bool> m_waiting{false};
 };
 
 std::vector<uint8_t> Bytes(const SimReport& r, size_t from, size_t to)
@@ -280,6 +329,28 @@ TEST_F(UnitTransactions, UnitInformationWithNoAnswer)
     EXPECT_EQ(unit.Observed().commands, 0);
 }
 
+TEST_F(UnitTransactions, UnitInformationAfterAnAnswerThatCameTooLateIsTheUnitsOwn)
+{
+    unit.unit.issueStatus = 1;
+    unit.withholdAnswers = true;
+    {
+        CGetBIUBIUInfo tx(record, kProduct);
+        EXPECT_EQ(Run(tx, [&] { return tx.GetBIUInfo(); }), "0");
+    }
+    // The unit answers once the wait has run out: its three reports wait on
+    // the handle, which stays open, until the next transaction.
+    unit.withholdAnswers = false;
+    const std::vector<SimReport> late = unit.TakeWithheld();
+    ASSERT_EQ(late.size(), 3u);
+    for (const SimReport& r : late) sim.QueueInput(0, r);
+    CGetBIUBIUInfo tx(record, kProduct);
+    EXPECT_EQ(Run(tx, [&] { return tx.GetBIUInfo(); }),
+              ("11" + std::string(65, '0') + "0" + std::string(140, '0')).c_str());
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{
+                              "생체인식기의 문제로 정보조회를 할 수 없습니다.(생체인식기를 뺐다 다시 연결하세요.) | 통신불량"});
+    EXPECT_EQ(unit.Observed().commands, 2);
+}
+
 TEST_F(UnitTransactions, UnitInformationTraces)
 {
     unit.unit.issueStatus = 1;
@@ -381,13 +452,25 @@ TEST_F(UnitTransactions, InitiationForgetsTheIssue)
     unit.unit.issueStatus = 1;
     unit.unit.users[0][1] = 0x11;
     CInitiateBIU tx(record, kProduct);
-    EXPECT_EQ(Run(tx, [&] { return tx.InitiateBIU(); }), "");
+    ReadsAfterTheAnswer gate(sim, kScale);
+    tx.SetServices({&gate, &gate});
+    tx.SetRandomSource(random);
+    const uint64_t start = clock.NowMs();
+    EXPECT_EQ(tx.InitiateBIU(), "");
+    elapsedMs = clock.NowMs() - start;
     ExpectShortExchangeWritten(0x20);
     EXPECT_EQ(unit.Unit().issueStatus, 3);
     EXPECT_EQ(unit.Unit().users[0][1], 0);
-    // Its receive thread reads on after the answer: the wait ends by the done
-    // flag, the thread with its next read.
+    // Its receive thread reads on after the answer until the run flag is
+    // cleared: the wait ends by the done flag, the thread with the read it was
+    // in then, which times out.
     EXPECT_LT(elapsedMs, 5000u);
+    const auto log = sim.IoLog(0);
+    const size_t answer = gate.AnswerRead(log);
+    ASSERT_LT(answer, log.size());
+    EXPECT_GE(log.size() - answer - 1, 1u) << "reads after the answer";
+    EXPECT_FALSE(log.back().write);
+    EXPECT_EQ(log.back().result, HidIoResult::TimedOut);
 
     const auto lines = traces.Lines();
     ASSERT_GE(lines.size(), 3u);

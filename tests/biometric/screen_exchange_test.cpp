@@ -146,6 +146,8 @@ TEST_F(ScreenExchanges, RegistrationScansFirstAndConfirmationAndFinishes)
     unit.scans.push_back(BiuSimulator::OneBitScan(64, 48));
     unit.scans.push_back(BiuSimulator::EightBitScan(40, 50));
     CRegistScan scan(record, kProduct, window, 2, registered, 2);
+    // A report an earlier exchange left on the handle is no answer of this screen.
+    sim.QueueInput(0, BiuSimulator::Frame(std::vector<uint8_t>(16, 0x5A))[0]);
     Prepare(scan);
     EXPECT_TRUE(scan.IsRegistered(3));
     EXPECT_FALSE(scan.IsRegistered(5));

@@ -42,6 +42,8 @@ public:
         count = 32;
         return true;
     }
+    // Nothing is held for a read here unless the class built on it holds it.
+    bool FlushInput(HidHandle) override { return true; }
     HidOsVersion OsVersion() override { return {}; }
 
 private:

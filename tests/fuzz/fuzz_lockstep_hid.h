@@ -138,6 +138,13 @@ public:
         std::this_thread::yield();
         return HidIoResult::TimedOut;
     }
+    // A flush drops the reports queued and not yet read.
+    bool FlushInput(HidHandle) override
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_queue.clear();
+        return true;
+    }
     // ExchangeClock
     uint64_t NowMs() override { return m_now.load(); }
     void SleepMs(uint32_t) override {}

@@ -67,7 +67,7 @@ public:
         std::memcpy(m_AppRandom, kHandshakeRandom, 8);
         m_bRun = true;
         ReceiveLoop(
-            m_Device, m_bRun, m_bDone, m_Profile.stopReadingWhenDone,
+            m_Device, m_bRun, m_bDone, m_Profile.stopReadingWhenDone, *m_Services.clock,
             [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
             [this] { BreakOff(); });
     }
@@ -126,7 +126,7 @@ public:
     {
         tx->expectedPlain.clear();
         tx->expectedRandomKeyPlain.clear();
-        if (m_pending.empty() && !NextEvent()) return HidIoResult::Failed;
+        if (m_pending.empty() && !NextEvent()) return HidIoResult::Gone;  // the input has ended
         if (m_pending.empty()) return HidIoResult::TimedOut;
         const std::vector<uint8_t> report = std::move(m_pending.front());
         m_pending.pop_front();

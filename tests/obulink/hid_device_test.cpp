@@ -211,14 +211,21 @@ TEST_F(HidDeviceTest, ReadReportRules)
     EXPECT_EQ(read, 64u);
     EXPECT_EQ(buffer[9], 0x77);
 
-    // A device that went away fails the read.
+    // A device that went away fails the read as gone; a read that failed
+    // otherwise is an I/O error, and the next read may pass.
     {
         SimHidPlatform gone;
         ScopedHidPlatform scope(gone);
-        gone.AddDevice("Wendra-OBU").readFails = true;
+        SimHidDevice& sim = gone.AddDevice("Wendra-OBU");
+        sim.readFails = true;
         CHIDDevice lost;
         ASSERT_EQ(lost.OpenDevice(0), kHidDone);
+        lost.m_dwReadTimeout = 20;
+        EXPECT_EQ(lost.ReadReport(buffer, sizeof buffer, read), kHidDeviceGone);
+        sim.readFails = false;
+        sim.failingReads = 1;
         EXPECT_EQ(lost.ReadReport(buffer, sizeof buffer, read), kHidIoError);
+        EXPECT_EQ(lost.ReadReport(buffer, sizeof buffer, read), kHidTimeout);
         lost.CloseHandleAndReset();
     }
 

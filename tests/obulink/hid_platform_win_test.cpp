@@ -77,6 +77,9 @@ TEST_F(PipePair, BrokenLinkFails)
     DWORD read = 0;
     EXPECT_EQ(OverlappedRead(client, buffer, sizeof buffer, 200, read), HidIoResult::Failed);
     EXPECT_EQ(OverlappedWrite(client, buffer, sizeof buffer, 200), HidIoResult::Failed);
+    // A handle that is not valid (any more) fails for good: the device is gone.
+    const HANDLE invalid = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FFFFFF0));
+    EXPECT_EQ(OverlappedRead(invalid, buffer, sizeof buffer, 200, read), HidIoResult::Gone);
 }
 
 TEST(Win32Hid, RealEnumerationMeetsOnlyForeignDevices)

@@ -364,6 +364,13 @@ TEST_F(ObuWithSimulator, SerialNumberRead)
     obu.mfsnStatus = 0x05;
     EXPECT_EQ(ctrl.GetMFSN(), "\x05");
     obu.mfsnStatus = 0;
+    // An answer in two reports: the status is the Reserved byte of the last.
+    obu.mfsnChunks = {20, 4};
+    obu.mfsnStatuses = {0, 0x31};
+    EXPECT_EQ(ctrl.GetMFSN(), "1");
+    obu.mfsnStatuses = {0x31, 0};
+    EXPECT_EQ(ctrl.GetMFSN(), "123456789ABCDEF0");
+    obu.mfsnChunks.clear();
     obu.answerMfsn = false;
     const uint64_t start = clock.NowMs();
     EXPECT_EQ(ctrl.GetMFSN(), "0");
@@ -373,15 +380,18 @@ TEST_F(ObuWithSimulator, SerialNumberRead)
 
 TEST(ObuController, FailedWritesAnswerAsNoAnswerAtOnce)
 {
+    // Scale 10: the three exchanges' budget (each ends with its receive
+    // thread's current read) is then half a second of real time, enough for
+    // thread starts under Wine.
     for (HidIoResult result : {HidIoResult::Failed, HidIoResult::TimedOut}) {
-        SimHidPlatform sim(50);
+        SimHidPlatform sim(10);
         ScopedHidPlatform active{sim};
         ObuSimulator obu(kProduct);
         SimHidDevice& device = sim.AddDevice("Wendra-OBU");
         device.peer = &obu;
         device.writeResult = result;
         CObuSelfIssueCtrl ctrl;
-        ScaledClock clock(50);
+        ScaledClock clock(10);
         FastPump pump;
         ctrl.SetServices({&clock, &pump});
         ASSERT_EQ(ctrl.OpenOBU(), "2");

@@ -160,9 +160,21 @@ void BiuSimulator::OnMessage(const std::vector<uint8_t>& sealed, SimReplyChannel
     std::memcpy(&answer[8], deviceRandom, 8);
     const auto sealedAnswer = Sealed(ObuSimulator::DeviceKey(answerProduct, &plain[8], deviceRandom), answer);
     const auto reports = rawAnswer ? rawAnswer(plain[0], sealedAnswer) : Frame(sealedAnswer, answerChunks);
+    if (withholdAnswers) {
+        m_withheld.insert(m_withheld.end(), reports.begin(), reports.end());
+        return;
+    }
     const uint32_t delay = answerDelayMs;
     hold.unlock();
     for (const auto& r : reports) reply.Deliver(r, delay);
+}
+
+std::vector<SimReport> BiuSimulator::TakeWithheld()
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    std::vector<SimReport> reports;
+    reports.swap(m_withheld);
+    return reports;
 }
 
 std::vector<uint8_t> BiuSimulator::AnswerTo(const std::vector<uint8_t>& command)

@@ -26,8 +26,8 @@
 //   0x30 holder information (96 bytes): issues the unit, the four entries
 //        become its user records
 // Faults: silence at either step, a refused handshake answer, answers under
-// another product key, late answers, answer reports cut in chosen sizes, and
-// raw reports in place of any answer.
+// another product key, late answers (delayed, or kept back until taken),
+// answer reports cut in chosen sizes, and raw reports in place of any answer.
 #pragma once
 
 #include <cstdint>
@@ -92,6 +92,10 @@ public:
     uint8_t status = 0;                     // byte 1 of the answers other than scans and verdicts
     std::vector<uint8_t> answerProductKey;  // 16 bytes: answers sealed under this key instead
     std::vector<size_t> answerChunks;       // data bytes per answer report (default 56)
+    // The answers to commands are kept back until TakeWithheld hands them over
+    // (an answer that comes after the agent stopped waiting for it).
+    bool withholdAnswers = false;
+    std::vector<SimReport> TakeWithheld();
     // When set, the reports returned replace the answer to a command; the
     // function gets the command and the answer the unit would have sent, sealed.
     std::function<std::vector<SimReport>(uint8_t command, const std::vector<uint8_t>& sealed)> rawAnswer;
@@ -132,4 +136,5 @@ private:
     SimMessageGatherer m_gatherer;
     bool m_session = false;
     std::vector<uint8_t> m_chainedKey;  // the key of the last answer of this session
+    std::vector<SimReport> m_withheld;
 };

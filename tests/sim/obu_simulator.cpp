@@ -104,8 +104,11 @@ void ObuSimulator::OnMessage(const std::vector<uint8_t>& encrypted, SimReplyChan
         if (!answerMfsn) return;
         std::vector<uint8_t> answer(24, 0);
         std::memcpy(&answer[16], mfsn, 8);
-        std::vector<SimReport> reports = Frame(answer, {});
-        for (auto& r : reports) r[8] = mfsnStatus;
+        std::vector<SimReport> reports = Frame(answer, mfsnChunks);
+        for (size_t i = 0; i < reports.size(); ++i) {
+            reports[i][1] = 1;
+            reports[i][8] = i < mfsnStatuses.size() ? mfsnStatuses[i] : mfsnStatus;
+        }
         const uint32_t delay = answerDelayMs;
         hold.unlock();
         for (auto& r : reports) reply.Deliver(r, delay);

@@ -66,6 +66,11 @@ public:
     bool answerMfsn = true;
     uint8_t mfsn[8] = {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0};
     uint8_t mfsnStatus = 0;  // the answer report's Reserved byte
+    // The answer in several reports, all of Data Type 1 as the OBU sends its
+    // serial number: data bytes per report, and each report's Reserved byte
+    // (a report past the list's end carries mfsnStatus).
+    std::vector<size_t> mfsnChunks;
+    std::vector<uint8_t> mfsnStatuses;
 
     // The OBU's information record (33 bytes: kind, fields 1 and 2, flags,
     // field 6, fields 3 to 5, field 7), kept and answered when `keepsInformation`.

@@ -172,7 +172,7 @@ HidIoResult SimHidPlatform::Write(HidHandle handle, const uint8_t* data, size_t 
     {
         std::lock_guard<std::mutex> hold(m_lock);
         Slot* slot = SlotOf(handle);
-        if (!slot) return HidIoResult::Failed;
+        if (!slot) return HidIoResult::Gone;
         if (slot->device.writeResult != HidIoResult::Done && slot->written.size() >= slot->device.writesBeforeResult) {
             slot->io.push_back({true, timeoutMs, slot->device.writeResult});
             return slot->device.writeResult;
@@ -199,8 +199,13 @@ HidIoResult SimHidPlatform::Read(HidHandle handle, uint8_t* buffer, size_t lengt
     const uint64_t deadline = RealMs() + std::max<uint64_t>(1, static_cast<uint64_t>(timeoutMs / m_timeScale));
     for (;;) {
         Slot* slot = SlotOf(handle);
-        if (!slot) return HidIoResult::Failed;
+        if (!slot) return HidIoResult::Gone;
         if (slot->device.readFails) {
+            slot->io.push_back({false, timeoutMs, HidIoResult::Gone});
+            return HidIoResult::Gone;
+        }
+        if (slot->device.failingReads > 0) {
+            --slot->device.failingReads;
             slot->io.push_back({false, timeoutMs, HidIoResult::Failed});
             return HidIoResult::Failed;
         }
@@ -222,4 +227,16 @@ HidIoResult SimHidPlatform::Read(HidHandle handle, uint8_t* buffer, size_t lengt
         if (!slot->input.empty()) wakeAt = std::min(wakeAt, slot->input.front().dueRealMs);
         m_inputArrived.wait_for(hold, std::chrono::milliseconds(wakeAt - now));
     }
+}
+
+bool SimHidPlatform::FlushInput(HidHandle handle)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    Slot* slot = SlotOf(handle);
+    if (!slot) return false;
+    const uint64_t now = RealMs();
+    auto& queue = slot->input;
+    queue.erase(std::remove_if(queue.begin(), queue.end(), [now](const Pending& p) { return p.dueRealMs <= now; }),
+                queue.end());
+    return true;
 }

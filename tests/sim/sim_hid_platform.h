@@ -59,7 +59,8 @@ struct SimHidDevice {
     uint32_t numInputBuffers = 32;
     HidIoResult writeResult = HidIoResult::Done;  // a forced write result
     size_t writesBeforeResult = 0;                // writes that go through before it applies
-    bool readFails = false;
+    bool readFails = false;      // every read fails: the device is gone
+    size_t failingReads = 0;     // the next reads fail at once with an error that passes
     SimDevicePeer* peer = nullptr;
 };
 
@@ -75,6 +76,7 @@ public:
     void SetInterfaceLookupFails(bool fails) { m_lookupFails = fails; }
 
     // Queues an input report on device `index` after `delayMs` (platform time).
+    // A flush drops the reports that have arrived; those still due are kept.
     void QueueInput(size_t index, SimReport report, uint32_t delayMs = 0);
 
     // Observations.
@@ -96,6 +98,7 @@ public:
     HidIoResult Write(HidHandle handle, const uint8_t* data, size_t length, uint32_t timeoutMs) override;
     HidIoResult Read(HidHandle handle, uint8_t* buffer, size_t length, uint32_t timeoutMs,
                      size_t& bytesRead) override;
+    bool FlushInput(HidHandle handle) override;
     HidOsVersion OsVersion() override { return m_version; }
 
 private:

@@ -15,6 +15,7 @@ import subprocess
 import tempfile
 
 from waiting import wait_for
+from wine_agent import is_32_bit_program
 
 WINE = os.environ["WINELOADER"]
 PREFIX = pathlib.Path(os.environ["WINEPREFIX"])
@@ -29,15 +30,6 @@ WM_RBUTTONDOWN = 0x204
 def windows_path(path):
     """The path as Wine's programs see it (drive Z: is the Unix root)."""
     return "Z:" + str(pathlib.Path(path).resolve()).replace("/", "\\")
-
-
-def is_32_bit_program(path):
-    """Whether a Windows program is a 32-bit one (its PE header names an i386 machine)."""
-    with open(path, "rb") as f:
-        head = f.read(4096)
-    pe = int.from_bytes(head[0x3C:0x40], "little")
-    assert head[pe:pe + 4] == b"PE\0\0", f"{path} is no Windows program"
-    return int.from_bytes(head[pe + 4:pe + 6], "little") == 0x14C
 
 
 def listeners_on(port):

@@ -35,6 +35,15 @@ class Checks:
         return 1 if self.failures else 0
 
 
+def is_32_bit_program(path):
+    """Whether a Windows program is a 32-bit one (its PE header names an i386 machine)."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    assert head[pe:pe + 4] == b"PE\0\0", f"{path} is no Windows program"
+    return int.from_bytes(head[pe + 4:pe + 6], "little") == 0x14C
+
+
 def port_answers(port, host="127.0.0.1"):
     try:
         with socket.create_connection((host, port), timeout=0.5):

@@ -16,6 +16,7 @@ As a command:
                                                (`pdftotext -layout` of the copy)
 """
 import argparse
+import html
 import pathlib
 import re
 import struct
@@ -191,6 +192,22 @@ def line_tops(pdf):
         if not merged or top - merged[-1] > 1.0:
             merged.append(top)
     return merged
+
+
+def line_lefts(pdf):
+    """Where each line of the page starts, in order: the left edge of its first
+    word (points from the page's left), and the advance of a half-width glyph
+    (the width of the page's first word of ASCII characters, over its length)."""
+    page = subprocess.run(["pdftotext", "-bbox", str(pdf), "-"], capture_output=True, check=True,
+                          timeout=30).stdout.decode("utf-8")
+    words = [(float(y), float(x0), float(x1), html.unescape(text)) for x0, y, x1, text in re.findall(
+        r'<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="[\d.]+">(.*?)</word>', page)]
+    lines = {}
+    for top, left, _, _ in words:
+        key = next((k for k in lines if abs(k - top) <= 1.0), top)
+        lines[key] = min(lines.get(key, left), left)
+    advance = next(((x1 - x0) / len(text) for _, x0, x1, text in words if text.isascii() and text), None)
+    return [lines[k] for k in sorted(lines)], advance
 
 
 def main(argv=None):

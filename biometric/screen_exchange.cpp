@@ -202,7 +202,10 @@ bool CScreenExchange::DecryptAnswer(const uint8_t key[32])
     const size_t n = m_nAnswer;
     std::fill(m_Plain.begin(), m_Plain.end(), 0);
     m_nPlain = 0;
-    if (n == 0 || n % CAESClass::kBlockSize != 0 || n > m_Plain.size()) return false;
+    if (n == 0 || n % CAESClass::kBlockSize != 0 || n > m_Plain.size()) {
+        m_Trace.Label("[복호화 불가 - 응답 무시]");
+        return false;
+    }
     CAESClass aes;
     aes.MakeKey(key, kZeroChain, 32, 16);
     aes.Decrypt(m_pAnswer, m_Plain.data(), n);
@@ -341,10 +344,7 @@ void CRegistScan::OnAnswer(uint8_t dataType)
 {
     uint8_t key[32];
     BuildReceiveKey(key);
-    if (!DecryptAnswer(key)) {
-        m_Trace.Label("[복호화 불가 - 응답 무시]");
-        return;
-    }
+    if (!DecryptAnswer(key)) return;
     m_Trace.Label("[Return 되는 처리 결과]");
     m_Trace.HeadLines(m_Plain.data());
     const int r = OnCommandAnswer();

@@ -36,22 +36,51 @@ enum BiuCommand : uint8_t {
     kBiuRegistHolder = 0x30,
 };
 
-// layout, I/O time-outs, wait, pause before the command, handshake check,
-// answer framing, stop reading once answered, trace line end, reports of
-// Length 0 passed over (holder information), reports left on the handle
-// dropped first (all: the controller keeps the unit's handle open from one
-// command to the next, so an answer that came too late would otherwise be
-// read as the next transaction's)
-inline constexpr ExchangeProfile kBiuUnitInfoProfile = {
-    kBiuReportLayout, 100, 5000, 200, true, AnswerFraming::Gathered, true, "\n", false, true};
-inline constexpr ExchangeProfile kBiuUserInfoProfile = {
-    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::Gathered, true, "\n", false, true};
-inline constexpr ExchangeProfile kBiuSingleReportProfile = {
-    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, true, "", false, true};
-inline constexpr ExchangeProfile kBiuHolderProfile = {
-    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, true, "", true, true};
-inline constexpr ExchangeProfile kBiuInitiateProfile = {
-    kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, false, "", false, true};
+// What every profile of the unit has: report id 0 and 65-byte reports, 100 ms
+// reads and writes, a 5000 ms wait, and the reports left on the handle dropped
+// first (the controller keeps the unit's handle open from one command to the
+// next, so an answer that came too late would otherwise be read as the next
+// transaction's); `profile` gives the rest.
+constexpr ExchangeProfile BiuProfile(ExchangeProfile profile)
+{
+    profile.layout = kBiuReportLayout;
+    profile.ioTimeoutMs = 100;
+    profile.waitLimitMs = 5000;
+    profile.dropWaitingInput = true;
+    return profile;
+}
+
+inline constexpr ExchangeProfile kBiuUnitInfoProfile = BiuProfile({
+    .pauseBeforeCommandMs = 200,
+    .refuseBadRandomKeyAnswer = true,
+    .answerFraming = AnswerFraming::Gathered,
+    .traceLineEnd = "\n",
+});
+inline constexpr ExchangeProfile kBiuUserInfoProfile = BiuProfile({
+    .pauseBeforeCommandMs = 100,
+    .refuseBadRandomKeyAnswer = false,
+    .answerFraming = AnswerFraming::Gathered,
+    .traceLineEnd = "\n",
+});
+inline constexpr ExchangeProfile kBiuSingleReportProfile = BiuProfile({
+    .pauseBeforeCommandMs = 100,
+    .refuseBadRandomKeyAnswer = false,
+    .answerFraming = AnswerFraming::SingleReport,
+});
+// Holder information: a report of Length 0 is passed over.
+inline constexpr ExchangeProfile kBiuHolderProfile = BiuProfile({
+    .pauseBeforeCommandMs = 100,
+    .refuseBadRandomKeyAnswer = false,
+    .answerFraming = AnswerFraming::SingleReport,
+    .skipEmptySingleReport = true,
+});
+// Initiation: the receive thread reads on after the answer.
+inline constexpr ExchangeProfile kBiuInitiateProfile = BiuProfile({
+    .pauseBeforeCommandMs = 100,
+    .refuseBadRandomKeyAnswer = false,
+    .answerFraming = AnswerFraming::SingleReport,
+    .stopReadingWhenDone = false,
+});
 
 class CBiuTransaction : public CSecureExchange {
 public:

@@ -55,7 +55,7 @@ ScanImage DecodeScanImage(const uint8_t* bytes, size_t available, int width, int
 CScreenExchange::CScreenExchange(const CHidDeviceRecord& device, const uint8_t productKey[16],
                                  ScreenWindow& window, size_t answerCapacity)
     : m_Window(window), m_pRandom(&SystemAppRandom()), m_Device(device), m_Plain(answerCapacity, 0),
-      m_Answer(answerCapacity)
+      m_Channel(m_Device, {kBiuReportLayout, AnswerFraming::Gathered, true, answerCapacity}, m_Trace)
 {
     std::memcpy(m_ProductNum, productKey, sizeof m_ProductNum);
 }
@@ -75,23 +75,18 @@ bool CScreenExchange::StartReading()
     // What waits on the handle, which stays open between commands, answers
     // an earlier exchange; read now, it would pass for this screen's answers.
     m_Device.FlushInput();
-    m_bRun = true;
-    try {
-        m_Thread = std::thread([this] { ReceiveThread(); });
-    } catch (const std::exception&) {
-        m_bRun = false;
-        return false;
-    }
-    return true;
+    return m_Channel.Start(
+        *m_Services.clock, nullptr, [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
+        [this] {
+            // The unit is gone or cannot be read: nothing more will come. The
+            // silence watch offers the operator the way out.
+            m_Trace.Label("[수신 오류]");
+        });
 }
 
 void CScreenExchange::Join()
 {
-    {
-        std::lock_guard<std::mutex> hold(m_SendLock);
-        m_bRun = false;
-    }
-    if (m_Thread.joinable() && m_Thread.get_id() != std::this_thread::get_id()) m_Thread.join();
+    m_Channel.Stop();
 }
 
 uint64_t CScreenExchange::SilentForMs() const
@@ -102,19 +97,6 @@ uint64_t CScreenExchange::SilentForMs() const
     return now > since ? now - since : 0;
 }
 
-void CScreenExchange::ReceiveThread()
-{
-    const std::atomic<bool> never{false};
-    ReceiveLoop(
-        m_Device, m_bRun, never, false, *m_Services.clock,
-        [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
-        [this] {
-            // The unit is gone or cannot be read: nothing more will come. The
-            // silence watch offers the operator the way out.
-            m_Trace.Label("[수신 오류]");
-        });
-}
-
 void CScreenExchange::TraceReport(const uint8_t* report, bool randomKeyAnswer)
 {
     m_Trace.Label(randomKeyAnswer ? "[수신된 헤더 정보-Get Key]" : "[수신된 헤더 정보]");
@@ -123,78 +105,79 @@ void CScreenExchange::TraceReport(const uint8_t* report, bool randomKeyAnswer)
 
 void CScreenExchange::OnReceive(const uint8_t* report, size_t bytesRead)
 {
-    if (!m_bRun.load()) return;
-    if (bytesRead < HidReportLayout::kDataOffset || report[0] != kBiuReportLayout.reportId) return;
-    const HidPacketHeader header = HidPacketHeader::ReadFrom(report);
-    const uint8_t* data = report + HidReportLayout::kDataOffset;
-    const size_t available = bytesRead - HidReportLayout::kDataOffset;
-    if (header.dataType != HidPacketHeader::kFirstReport && header.dataType != HidPacketHeader::kFollowingReport)
-        return;
-
-    if (header.dataType == HidPacketHeader::kFirstReport && !m_bRandomKnown.load()) {
+    if (!m_Channel.IsRunning()) return;
+    const CExchangeChannel::Intake in = m_Channel.Take(report, bytesRead);
+    switch (in.kind) {
+    case CExchangeChannel::Intake::Foreign: return;
+    case CExchangeChannel::Intake::Unrequested:
+        TraceReport(report, false);
+        return m_Channel.TraceDropped(in);
+    case CExchangeChannel::Intake::RandomKeyAnswer: {
         TraceReport(report, true);
-        if (available < MessageHead::kSize) return;
         m_AwaitingSince = 0;
         uint8_t key[32];
         HandshakeReceiveKey(key, m_ProductNum, m_AppRandom);
         uint8_t plain[16] = {};
-        CAESClass aes;
-        aes.MakeKey(key, kZeroChain, 32, 16);
-        aes.Decrypt(data, plain, MessageHead::kSize);
-        std::memcpy(m_DeviceRandom, plain + MessageHead::kRandomOffset, sizeof m_DeviceRandom);
+        OpenRandomKeyAnswer(key, in.data, plain);  // the screens send their command whatever it reads
+        {
+            auto hold = m_Channel.HoldSends();
+            std::memcpy(m_DeviceRandom, plain + MessageHead::kRandomOffset, sizeof m_DeviceRandom);
+            CommandSendKey(m_SendKey, m_ProductNum, m_DeviceRandom);
+        }
         m_bRandomKnown = 1;
-        CommandSendKey(m_SendKey, m_ProductNum, m_DeviceRandom);
         OnRandomKeyAnswer();
         return;
     }
-
-    TraceReport(report, false);
-    switch (m_Answer.Add(header, data, available)) {
-    case AnswerAccumulator::Step::NeedMore: return;
-    case AnswerAccumulator::Step::Malformed:
+    case CExchangeChannel::Intake::NeedMore: TraceReport(report, false); return;
+    case CExchangeChannel::Intake::Malformed:
         // Longer than the screen can hold, or a report that lies about its
         // length: dropped; the next Packet Index 0 starts again.
-        m_Answer.Clear();
+        TraceReport(report, false);
         m_Trace.Label("[수신 데이터 길이 초과]");
         return;
-    case AnswerAccumulator::Step::Complete: break;
+    case CExchangeChannel::Intake::Answer: break;
     }
-    m_AwaitingSince = 0;
-    OnAnswer(header.dataType);
+    TraceReport(report, false);
+    m_pAnswer = in.data;
+    m_nAnswer = in.length;
+    OnAnswer(in.header.dataType);
+}
+
+bool CScreenExchange::WriteReport(const uint8_t* report)
+{
+    return m_Device.WriteReport(report, kBiuReportLayout.reportLength) == kHidDone;
 }
 
 void CScreenExchange::RequestRandomKey()
 {
-    uint8_t plain[16] = {};
-    plain[0] = CSecureExchange::kRandomKeyCommand;
-    std::memcpy(plain + MessageHead::kRandomOffset, m_AppRandom, sizeof m_AppRandom);
-    uint8_t cipher[16];
-    CAESClass aes;
-    uint8_t key[32];
-    HandshakeSendKey(key, m_ProductNum);
-    aes.MakeKey(key, kZeroChain, 32, 16);
-    aes.Encrypt(plain, cipher, sizeof plain);
-    std::lock_guard<std::mutex> hold(m_SendLock);
-    if (!m_bRun.load()) return;
-    m_AwaitingSince = m_Services.clock->NowMs() + 1;
-    for (const HidReport& report : FrameMessage(kBiuReportLayout, cipher, sizeof cipher))
-        m_Device.WriteReport(report.data(), report.size());
+    m_Channel.Send(
+        CExchangeChannel::Awaiting::RandomKeyAnswer,
+        [this](uint8_t* message) {
+            uint8_t key[32];
+            HandshakeSendKey(key, m_ProductNum);
+            uint8_t plain[16];
+            SealRandomKeyRequest(key, m_AppRandom, plain, message);
+            m_AwaitingSince = m_Services.clock->NowMs() + 1;
+            return CExchangeChannel::SealedRequest{MessageHead::kSize, CSecureExchange::kRandomKeyCommand};
+        },
+        [this](size_t, const uint8_t* report) { return WriteReport(report); });
 }
 
 void CScreenExchange::SendCommand(const uint8_t key[32], uint8_t plain[16])
 {
-    std::lock_guard<std::mutex> hold(m_SendLock);
-    if (!m_bRun.load()) return;
-    m_pRandom->Draw(m_AppRandom);
-    std::memcpy(plain + MessageHead::kRandomOffset, m_AppRandom, sizeof m_AppRandom);
-    m_Trace.Labelled("[요청 메시지]", plain, MessageHead::kSize);
-    uint8_t cipher[16];
-    CAESClass aes;
-    aes.MakeKey(key, kZeroChain, 32, 16);
-    aes.Encrypt(plain, cipher, MessageHead::kSize);
-    m_AwaitingSince = m_Services.clock->NowMs() + 1;
-    for (const HidReport& report : FrameMessage(kBiuReportLayout, cipher, sizeof cipher))
-        m_Device.WriteReport(report.data(), report.size());
+    m_Channel.Send(
+        CExchangeChannel::Awaiting::Answer,
+        [&](uint8_t* message) {
+            m_pRandom->Draw(m_AppRandom);
+            std::memcpy(plain + MessageHead::kRandomOffset, m_AppRandom, sizeof m_AppRandom);
+            m_Trace.Labelled("[요청 메시지]", plain, MessageHead::kSize);
+            CAESClass aes;
+            aes.MakeKey(key, kZeroChain, 32, 16);
+            aes.Encrypt(plain, message, MessageHead::kSize);
+            m_AwaitingSince = m_Services.clock->NowMs() + 1;
+            return CExchangeChannel::SealedRequest{MessageHead::kSize, plain[0]};
+        },
+        [this](size_t, const uint8_t* report) { return WriteReport(report); });
 }
 
 void CScreenExchange::WaitOnUnit()
@@ -204,23 +187,32 @@ void CScreenExchange::WaitOnUnit()
 
 void CScreenExchange::Box(const char* text, bool appCaption)
 {
-    if (m_bRun.load()) m_Window.ShowBox(text, appCaption);
+    if (IsRunning()) m_Window.ShowBox(text, appCaption);
 }
 
 void CScreenExchange::BuildReceiveKey(uint8_t key[32])
 {
+    // The screen's thread sends the retries, the reader thread the rest.
+    auto hold = m_Channel.HoldSends();
     CommandReceiveKey(key, m_ProductNum, m_AppRandom, m_DeviceRandom);
 }
 
 bool CScreenExchange::DecryptAnswer(const uint8_t key[32])
 {
-    const size_t n = m_Answer.Count();
+    const size_t n = m_nAnswer;
     std::fill(m_Plain.begin(), m_Plain.end(), 0);
     m_nPlain = 0;
-    if (n == 0 || n % CAESClass::kBlockSize != 0 || n > m_Plain.size()) return false;
+    if (n == 0 || n % CAESClass::kBlockSize != 0 || n > m_Plain.size()) {
+        m_Trace.Label("[복호화 불가 - 응답 무시]");
+        return false;
+    }
     CAESClass aes;
     aes.MakeKey(key, kZeroChain, 32, 16);
-    aes.Decrypt(m_Answer.Bytes(), m_Plain.data(), n);
+    aes.Decrypt(m_pAnswer, m_Plain.data(), n);
+    // An answer to another request (one that came too late for an earlier
+    // command) is not this request's.
+    if (!m_Channel.Accept(m_Plain[0])) return false;
+    m_AwaitingSince = 0;
     m_nPlain = n;
     return true;
 }
@@ -314,7 +306,7 @@ int CRegistScan::OnCommandAnswer()
         if (!(status & (1 << bit))) continue;
         if (++m_nFailCount > 3) {
             m_Window.ShowBox("지문 입력이 3회 실패 하였습니다. 다시 시도 하세요.");
-            m_bRun = false;
+            StopRunning();
             m_bClosed = true;
             m_Window.CloseScreen();
         } else {
@@ -340,7 +332,7 @@ int CRegistScan::OnCommandAnswer()
         m_nStep = 3;
         m_Window.FinishRegistration();
     } else if (m_nStep == 3) {
-        m_bRun = false;
+        StopRunning();
         m_bClosed = true;
         m_Window.CloseScreen();
     }
@@ -352,10 +344,7 @@ void CRegistScan::OnAnswer(uint8_t dataType)
 {
     uint8_t key[32];
     BuildReceiveKey(key);
-    if (!DecryptAnswer(key)) {
-        m_Trace.Label("[복호화 불가 - 응답 무시]");
-        return;
-    }
+    if (!DecryptAnswer(key)) return;
     m_Trace.Label("[Return 되는 처리 결과]");
     m_Trace.HeadLines(m_Plain.data());
     const int r = OnCommandAnswer();
@@ -446,8 +435,7 @@ void CVerifyScan::OnAnswer(uint8_t /*dataType*/)
 {
     uint8_t key[32];
     BuildReceiveKey(key);
-    if (!DecryptAnswer(key)) return;
-    if (m_Plain[0] != kBiuVerifyUser && m_Plain[0] != kBiuVerifyAll) return;
+    if (!DecryptAnswer(key)) return;  // nor one of another command
     if (m_Plain[1] & 1) {
         Box("본인 인증에 실패하였습니다!", true);
         return;

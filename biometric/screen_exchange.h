@@ -5,7 +5,12 @@
 // Each screen has its own reader thread on a copy of the controller's device
 // record (100 ms reads and writes), the random-key handshake of the unit
 // (fixed handshake AppRandom, the session keys of obulink/session_key.h), and
-// 16-byte requests that each carry a fresh AppRandom. Unlike the unit's
+// 16-byte requests that each carry a fresh AppRandom. The reader thread and
+// what it takes are those of every exchange (CExchangeChannel): a report only
+// while a request is outstanding, the random-key answer only to the random-key
+// request, and an answer only when its command byte is the request's. A
+// report that comes before the screen has asked anything, or between an
+// answer and the next request, is dropped. Unlike the unit's
 // transactions, a screen sends several requests in one session: every request
 // after the first goes under the key of the answer before it (the command
 // receive key), and the screen decides after each answer what comes next.
@@ -24,10 +29,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
-#include <thread>
 #include <vector>
 
+#include "obulink/exchange_channel.h"
 #include "obulink/exchange_trace.h"
 #include "obulink/exchange_wait.h"
 #include "obulink/hid_device.h"
@@ -81,8 +85,8 @@ public:
     bool StartReading();
     // Clears the run flag: the reader leaves within one read time-out and
     // nothing more is shown or sent.
-    void StopRunning() { m_bRun = false; }
-    bool IsRunning() const { return m_bRun.load(); }
+    void StopRunning() { m_Channel.StopRunning(); }
+    bool IsRunning() const { return m_Channel.IsRunning(); }
     // Clears the run flag and waits for the reader thread.
     void Join();
 
@@ -112,10 +116,11 @@ protected:
     void WaitOnUnit();
     // A box, unless the screen has stopped.
     void Box(const char* text, bool appCaption = false);
-    // The command receive key: product key, current AppRandom, DeviceRandom.
+    // The command receive key: product key, current AppRandom, DeviceRandom,
+    // read under the send lock (a request being made changes the AppRandom).
     void BuildReceiveKey(uint8_t key[32]);
     // Decrypts the gathered answer into m_Plain; false for a length that is
-    // not whole blocks.
+    // not whole blocks, or an answer whose command byte is not the request's.
     bool DecryptAnswer(const uint8_t key[32]);
     void Pause(uint32_t ms) { m_Services.clock->SleepMs(ms); }
 
@@ -136,16 +141,16 @@ protected:
     uint8_t m_DeviceRandom[8] = {};
     uint8_t m_SendKey[32] = {};
     std::atomic<int32_t> m_bRandomKnown{0};
-    std::atomic<bool> m_bRun{false};
     std::vector<uint8_t> m_Plain;  // the decrypted answer
     size_t m_nPlain = 0;
+    CExchangeChannel m_Channel;
 
 private:
-    void ReceiveThread();
+    // Writes one report of a request.
+    bool WriteReport(const uint8_t* report);
 
-    std::thread m_Thread;
-    std::mutex m_SendLock;
-    AnswerAccumulator m_Answer;
+    const uint8_t* m_pAnswer = nullptr;  // the gathered answer being handled
+    size_t m_nAnswer = 0;
     std::atomic<uint64_t> m_AwaitingSince{0};
 };
 

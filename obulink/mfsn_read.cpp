@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "obulink/secure_exchange.h"
 
 CDoGetMFSN::CDoGetMFSN(const CHidDeviceRecord& device) : m_Device(device)
 {
@@ -11,8 +10,7 @@ CDoGetMFSN::CDoGetMFSN(const CHidDeviceRecord& device) : m_Device(device)
 
 CDoGetMFSN::~CDoGetMFSN()
 {
-    m_bRun = false;
-    if (m_hThread.joinable()) m_hThread.join();
+    m_Channel.Stop();
 }
 
 CString CDoGetMFSN::GetMFSN()
@@ -21,28 +19,25 @@ CString CDoGetMFSN::GetMFSN()
     m_Device.m_dwWriteTimeout = kIoTimeoutMs;
     m_bDone = false;
     m_bAnswerBroken = false;
-    m_bRun = true;
-    try {
-        m_hThread = std::thread([this] { ReceiveThread(); });
-    } catch (const std::exception&) {
-        m_bRun = false;
+    if (!m_Channel.Start(
+            *m_Services.clock, &m_bDone,
+            [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
+            [this] { BreakOff(); }))
         return "0";
-    }
     try {
         m_Trace.Label("================> Start : Get OBU MFSN <==================");
-        uint8_t request[MessageHead::kSize] = {};  // command 0x00, every field 0
-        bool written = true;
-        for (const HidReport& report : FrameMessage(kObuReportLayout, request, sizeof request))
-            written = written && SendReport(report.data());
+        const CExchangeChannel::SendResult sent = m_Channel.Send(
+            CExchangeChannel::Awaiting::Answer,
+            // Command 0x00, every field 0: the channel's message starts zeroed.
+            [](uint8_t*) { return CExchangeChannel::SealedRequest{MessageHead::kSize, 0x00}; },
+            [this](size_t, const uint8_t* report) { return SendReport(report); });
         // A request that could not be written gets no answer: nothing to wait for.
-        if (written) WaitForFlag(m_bDone, kWaitLimitMs, m_Services);
+        if (sent == CExchangeChannel::SendResult::Sent) WaitForFlag(m_bDone, kWaitLimitMs, m_Services);
     } catch (...) {
-        m_bRun = false;
-        m_hThread.join();
+        m_Channel.Stop();
         throw;
     }
-    m_bRun = false;
-    m_hThread.join();
+    m_Channel.Stop();
 
     if (!m_bDone.load() || m_bAnswerBroken.load()) return "0";
     if (m_ReservedStatus != 0) return CString(reinterpret_cast<const char*>(&m_ReservedStatus), 1);
@@ -56,14 +51,6 @@ CString CDoGetMFSN::GetMFSN()
     m_Trace.Bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     m_Trace.Labelled("[##################################################]", m_AnswerData, 16);
     return CString(std::move(text));
-}
-
-void CDoGetMFSN::ReceiveThread()
-{
-    ReceiveLoop(
-        m_Device, m_bRun, m_bDone, true, *m_Services.clock,
-        [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
-        [this] { BreakOff(); });
 }
 
 void CDoGetMFSN::BreakOff()
@@ -85,23 +72,24 @@ bool CDoGetMFSN::SendReport(const uint8_t* report)
 
 void CDoGetMFSN::OnReceive(const uint8_t* report, size_t bytesRead)
 {
-    if (m_bDone.load()) return;
-    if (bytesRead < HidReportLayout::kDataOffset || report[0] != kObuReportLayout.reportId) return;
-    const HidPacketHeader header = HidPacketHeader::ReadFrom(report);
-    if (header.dataType != HidPacketHeader::kFirstReport) return;
-    m_ReservedStatus = header.reserved;
-    switch (m_Answer.Add(header, report + HidReportLayout::kDataOffset, bytesRead - HidReportLayout::kDataOffset)) {
-    case AnswerAccumulator::Step::NeedMore: return;
-    case AnswerAccumulator::Step::Malformed: return BreakOff();
-    case AnswerAccumulator::Step::Complete: break;
+    const CExchangeChannel::Intake in = m_Channel.Take(report, bytesRead);
+    switch (in.kind) {
+    case CExchangeChannel::Intake::Foreign: return;
+    case CExchangeChannel::Intake::Unrequested:
+    case CExchangeChannel::Intake::RandomKeyAnswer: return m_Channel.TraceDropped(in);
+    case CExchangeChannel::Intake::NeedMore: m_ReservedStatus = in.header.reserved; return;
+    case CExchangeChannel::Intake::Malformed: return BreakOff();
+    case CExchangeChannel::Intake::Answer: break;
     }
-    OnCommandAnswer(m_Answer.Bytes(), m_Answer.Count());
+    m_ReservedStatus = in.header.reserved;
+    OnCommandAnswer(in.data, in.length);
 }
 
 void CDoGetMFSN::OnCommandAnswer(const uint8_t* bytes, size_t n)
 {
     // An answer without its whole head carries no serial number.
     if (n < MessageHead::kSize) return BreakOff();
+    m_Channel.Settle();
     std::memcpy(m_PlainBuf, bytes, n < 24 ? n : 24);
     m_Trace.Label("[Return 되는 처리 결과 Get MFSN]");
     m_Trace.HeadLines(m_PlainBuf);

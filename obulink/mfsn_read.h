@@ -3,6 +3,8 @@
 // One 16-byte request (command 0x00, every other byte 0) in one report; the
 // OBU answers a clear message in Data Type 1 reports whose Reserved byte
 // carries its status: the 16-byte head, then the 8 serial-number bytes.
+// The answer is taken as the secure exchange takes its answers
+// (CExchangeChannel): only while the request is outstanding.
 // Result: "0" when no complete answer came within 5000 ms (or it was
 // malformed, or shorter than its head, or the request could not be written,
 // which ends the read at once), the one character of a non-zero
@@ -11,9 +13,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <thread>
 
 #include "framework/cstring.h"
+#include "obulink/exchange_channel.h"
 #include "obulink/exchange_trace.h"
 #include "obulink/exchange_wait.h"
 #include "obulink/hid_device.h"
@@ -39,7 +41,6 @@ public:
     void OnReceive(const uint8_t* report, size_t bytesRead);
 
 private:
-    void ReceiveThread();
     // Traces and writes the request; false when the write failed.
     bool SendReport(const uint8_t* report);
     void OnCommandAnswer(const uint8_t* bytes, size_t n);
@@ -47,13 +48,12 @@ private:
 
     ExchangeTrace m_Trace;
     ExchangeServices m_Services;
-    std::thread m_hThread;
-    std::atomic<bool> m_bRun{false};
     CHidDeviceRecord m_Device;
     uint8_t m_PlainBuf[1024] = {};
     uint8_t m_AnswerData[256] = {};
-    AnswerAccumulator m_Answer;
     std::atomic<bool> m_bDone{false};
     std::atomic<bool> m_bAnswerBroken{false};
     uint8_t m_ReservedStatus = 0;
+    // The receive thread; the answer comes in Data Type 1 reports only.
+    CExchangeChannel m_Channel{m_Device, {kObuReportLayout, AnswerFraming::Gathered, false}, m_Trace};
 };

@@ -1,7 +1,6 @@
 #include "obulink/secure_exchange.h"
 
 #include <cstring>
-#include <vector>
 
 #include "obulink/aes.h"
 
@@ -31,88 +30,38 @@ CString OutcomeText(ExchangeOutcome outcome, const CString& successText)
     return successText;
 }
 
-namespace {
-
-// Waits out what is left of a failed read's time-out, in steps short enough
-// that a cleared run flag ends the wait soon (and one without a time-out
-// waits only until then).
-void WaitOutReadTimeout(uint32_t timeoutMs, uint64_t elapsedMs, const std::atomic<bool>& run, ExchangeClock& clock)
+void SealRandomKeyRequest(const uint8_t key[32], const uint8_t appRandom[8], uint8_t plain[16], uint8_t cipher[16])
 {
-    constexpr uint32_t kStepMs = 100;
-    uint64_t left = elapsedMs < timeoutMs ? timeoutMs - elapsedMs : 0;
-    while (left > 0 && run.load()) {
-        const uint32_t step = left < kStepMs ? static_cast<uint32_t>(left) : kStepMs;
-        clock.SleepMs(step);
-        left -= step;
-    }
+    std::memset(plain, 0, MessageHead::kSize);
+    plain[0] = CSecureExchange::kRandomKeyCommand;
+    std::memcpy(plain + MessageHead::kRandomOffset, appRandom, MessageHead::kRandomSize);
+    CAESClass aes;
+    aes.MakeKey(key, kZeroChain, 32, 16);
+    aes.Encrypt(plain, cipher, MessageHead::kSize);
 }
 
-}  // namespace
-
-void ReceiveLoop(CHidDeviceRecord& device, const std::atomic<bool>& run, const std::atomic<bool>& done,
-                 bool stopWhenDone, ExchangeClock& clock,
-                 const std::function<void(const uint8_t*, size_t)>& onReport, const std::function<void()>& onFault)
+bool OpenRandomKeyAnswer(const uint8_t key[32], const uint8_t sealed[16], uint8_t plain[16])
 {
-    // As large as the device's input report, so that no report can overrun it.
-    const size_t size = device.m_wInputReportLength > CSecureExchange::kReceiveBufferMinimum
-                            ? device.m_wInputReportLength
-                            : CSecureExchange::kReceiveBufferMinimum;
-    // Nothing may leave the receive thread (it would end the process): an
-    // exception, a failed allocation of the buffer included, ends the loop as
-    // a device that cannot be read does.
-    bool faulted = false;
-    try {
-        std::vector<uint8_t> buffer(size);
-        do {
-            size_t bytesRead = 0;
-            const uint64_t started = clock.NowMs();
-            const uint8_t result = device.ReadReport(buffer.data(), buffer.size(), bytesRead);
-            if (result == kHidDone) {
-                onReport(buffer.data(), bytesRead < buffer.size() ? bytesRead : buffer.size());
-            } else if (result == kHidIoError) {
-                // This read failed, the next may not: an answer that follows
-                // still counts.
-                WaitOutReadTimeout(device.m_dwReadTimeout, clock.NowMs() - started, run, clock);
-            } else if (result != kHidTimeout) {
-                // The device is gone or cannot be read: no answer can come, and
-                // reading on would only spin until the wait runs out.
-                faulted = true;
-                break;
-            }
-        } while (run.load() && !(stopWhenDone && done.load()));
-    } catch (...) {
-        faulted = true;
-    }
-    if (!faulted) return;
-    try {
-        onFault();
-    } catch (...) {
-        // The fault's own handling found no memory: the wait runs out instead.
-    }
+    CAESClass aes;
+    aes.MakeKey(key, kZeroChain, 32, 16);
+    aes.DecryptBlock(sealed, plain);
+    aes.Xor(plain, kZeroChain);
+    bool accepted = plain[0] == CSecureExchange::kRandomKeyCommand;
+    for (size_t i = 1; i < MessageHead::kRandomOffset; ++i) accepted = accepted && plain[i] == 0;
+    return accepted;
 }
 
 CSecureExchange::CSecureExchange(const CHidDeviceRecord& device, const uint8_t productKey[16],
                                  const ExchangeProfile& profile)
-    : m_Profile(profile), m_Trace(profile.traceLineEnd), m_pRandom(&SystemAppRandom()), m_Device(device)
+    : m_Profile(profile), m_Trace(profile.traceLineEnd), m_pRandom(&SystemAppRandom()), m_Device(device),
+      m_Channel(m_Device, {profile.layout, profile.answerFraming}, m_Trace)
 {
     std::memcpy(m_ProductNum, productKey, sizeof m_ProductNum);
 }
 
 CSecureExchange::~CSecureExchange()
 {
-    StopReceiving();  // Run has always joined; nothing is left to do here normally
-}
-
-void CSecureExchange::StopReceiving()
-{
-    if (!m_hThread.joinable()) return;
-    {
-        std::lock_guard<std::mutex> hold(m_SendLock);
-        m_bRun = false;
-    }
-    // The thread ends after its current read (at most the read time-out) and
-    // the dispatch in progress.
-    m_hThread.join();
+    m_Channel.Stop();  // Run has always stopped it; nothing is left to do here normally
 }
 
 ExchangeOutcome CSecureExchange::Run()
@@ -130,32 +79,22 @@ ExchangeOutcome CSecureExchange::Run()
     m_bAnswerBroken = false;
     m_bWriteFailed = false;
     m_bRandomKnown = 0;
-    m_bRun = true;
-    try {
-        m_hThread = std::thread([this] { ReceiveThread(); });
-    } catch (const std::exception&) {
-        m_bRun = false;
+    if (!m_Channel.Start(
+            *m_Services.clock, m_Profile.stopReadingWhenDone ? &m_bDone : nullptr,
+            [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
+            [this] { BreakOff(); }))
         return ExchangeOutcome::NoAnswer;
-    }
     try {
         m_Trace.Label(StartBanner());
         RequestRandomKey(m_SendKey);
         // A request that could not be written gets no answer: nothing to wait for.
         if (!m_bWriteFailed.load()) WaitForAnswer();
     } catch (...) {
-        StopReceiving();  // the thread must not outlive the parts it calls into
+        m_Channel.Stop();  // the thread must not outlive the parts it calls into
         throw;
     }
-    StopReceiving();
+    m_Channel.Stop();
     return ClassifyOutcome(m_bDone.load(), !m_bAnswerBroken.load(), m_Status);
-}
-
-void CSecureExchange::ReceiveThread()
-{
-    ReceiveLoop(
-        m_Device, m_bRun, m_bDone, m_Profile.stopReadingWhenDone, *m_Services.clock,
-        [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
-        [this] { BreakOff(); });
 }
 
 bool CSecureExchange::WaitForAnswer()
@@ -177,23 +116,25 @@ void CSecureExchange::SendReport(const uint8_t* report)
     if (m_Device.WriteReport(report, m_Profile.layout.reportLength) != kHidDone) m_bWriteFailed = true;
 }
 
+bool CSecureExchange::WriteRequestReport(size_t /*index*/, const uint8_t* report)
+{
+    SendReport(report);
+    return !m_bWriteFailed.load();
+}
+
 void CSecureExchange::RequestRandomKey(const uint8_t key[32])
 {
-    std::memcpy(m_AesKey, key, sizeof m_AesKey);
-    std::memset(m_CipherBuf, 0, sizeof m_CipherBuf);
-    std::memset(m_PlainBuf, 0, MessageHead::kSize);
-    m_PlainBuf[0] = kRandomKeyCommand;
-    std::memcpy(m_PlainBuf + MessageHead::kRandomOffset, m_AppRandom, sizeof m_AppRandom);
-
-    CAESClass aes;
-    aes.MakeKey(m_AesKey, kZeroChain, 32, 16);
-    aes.Encrypt(m_PlainBuf, m_CipherBuf, MessageHead::kSize);
-    TraceRandomKeyRequest(m_PlainBuf, m_CipherBuf);
-
-    for (const HidReport& report : FrameMessage(m_Profile.layout, m_CipherBuf, MessageHead::kSize)) {
-        SendReport(report.data());
-        if (m_bWriteFailed.load()) return;
-    }
+    m_Channel.Send(
+        CExchangeChannel::Awaiting::RandomKeyAnswer,
+        [&](uint8_t* message) {
+            std::memcpy(m_AesKey, key, sizeof m_AesKey);
+            std::memset(m_CipherBuf, 0, sizeof m_CipherBuf);
+            SealRandomKeyRequest(m_AesKey, m_AppRandom, m_PlainBuf, m_CipherBuf);
+            TraceRandomKeyRequest(m_PlainBuf, m_CipherBuf);
+            std::memcpy(message, m_CipherBuf, MessageHead::kSize);
+            return CExchangeChannel::SealedRequest{MessageHead::kSize, kRandomKeyCommand};
+        },
+        [this](size_t index, const uint8_t* report) { return WriteRequestReport(index, report); });
 }
 
 void CSecureExchange::TraceRandomKeyRequest(const uint8_t* plain, const uint8_t* cipher)
@@ -206,62 +147,45 @@ void CSecureExchange::TraceRandomKeyRequest(const uint8_t* plain, const uint8_t*
 
 void CSecureExchange::OnReceive(const uint8_t* report, size_t bytesRead)
 {
-    const HidReportLayout& layout = m_Profile.layout;
-    if (bytesRead < HidReportLayout::kDataOffset || report[0] != layout.reportId) return;
-    const HidPacketHeader header = HidPacketHeader::ReadFrom(report);
-    const uint8_t* data = report + HidReportLayout::kDataOffset;
-    const size_t available = bytesRead - HidReportLayout::kDataOffset;
-
-    if (m_Profile.answerFraming == AnswerFraming::SingleReport) {
-        if (header.dataType != HidPacketHeader::kFirstReport) return;
-    } else if (header.dataType != HidPacketHeader::kFirstReport &&
-               header.dataType != HidPacketHeader::kFollowingReport) {
-        return;
-    }
+    const CExchangeChannel::Intake in = m_Channel.Take(report, bytesRead);
+    if (in.kind == CExchangeChannel::Intake::Foreign) return;
     TraceReceivedReport(report);
 
-    if (header.dataType == HidPacketHeader::kFirstReport && !m_bRandomKnown) {
+    switch (in.kind) {
+    case CExchangeChannel::Intake::Foreign: return;
+    case CExchangeChannel::Intake::Unrequested: return m_Channel.TraceDropped(in);
+    case CExchangeChannel::Intake::NeedMore: return;
+    case CExchangeChannel::Intake::Malformed: return BreakOff();
+    case CExchangeChannel::Intake::RandomKeyAnswer: {
         // The answer's 16 bytes and what follows them in the report, zero
         // where the report ends, so that the traces may show 64 bytes.
         uint8_t received[kRandomKeyAnswerView] = {};
-        std::memcpy(received, data, available < sizeof received ? available : sizeof received);
+        std::memcpy(received, in.data, in.available < sizeof received ? in.available : sizeof received);
         HandshakeReceiveKey(m_RecvKey, m_ProductNum, m_AppRandom);
         OnRandomKeyAnswer(m_RecvKey, received);
         return;
     }
+    case CExchangeChannel::Intake::Answer: break;
+    }
 
     if (m_Profile.answerFraming == AnswerFraming::SingleReport) {
-        if (header.length == 0 && m_Profile.skipEmptySingleReport) return;
-        if (header.length > available) return BreakOff();
-        CommandReceiveKey(m_RecvKey, m_ProductNum, m_AppRandom, m_DeviceRandom);
-        OnCommandAnswer(m_RecvKey, data, header.length);
-        return;
-    }
-
-    switch (m_Answer.Add(header, data, available)) {
-    case AnswerAccumulator::Step::NeedMore: return;
-    case AnswerAccumulator::Step::Malformed: return BreakOff();
-    case AnswerAccumulator::Step::Complete: break;
+        if (in.length == 0 && m_Profile.skipEmptySingleReport) return;
+        if (in.length > in.available) return BreakOff();
     }
     CommandReceiveKey(m_RecvKey, m_ProductNum, m_AppRandom, m_DeviceRandom);
-    OnCommandAnswer(m_RecvKey, m_Answer.Bytes(), m_Answer.Count());
+    OnCommandAnswer(m_RecvKey, in.data, in.length);
 }
 
 void CSecureExchange::OnRandomKeyAnswer(const uint8_t key[32], const uint8_t* received)
 {
     std::memcpy(m_AesKey, key, sizeof m_AesKey);
     std::memset(m_PlainBuf, 0, sizeof m_PlainBuf);
-    CAESClass aes;
-    aes.MakeKey(m_AesKey, kZeroChain, 32, 16);
-    aes.DecryptBlock(received, m_PlainBuf);
-    aes.Xor(m_PlainBuf, kZeroChain);
+    const bool accepted = OpenRandomKeyAnswer(m_AesKey, received, m_PlainBuf);
 
     std::memcpy(m_DeviceRandom, m_PlainBuf + MessageHead::kRandomOffset, sizeof m_DeviceRandom);
     m_bRandomKnown = 1;
     TraceRandomKeyAnswer(received, m_PlainBuf);
 
-    bool accepted = m_PlainBuf[0] == kRandomKeyCommand;
-    for (size_t i = 1; i < MessageHead::kRandomOffset; ++i) accepted = accepted && m_PlainBuf[i] == 0;
     if (!accepted && m_Profile.refuseBadRandomKeyAnswer) {
         OnHandshakeRefused();
         m_bDone = true;
@@ -273,10 +197,9 @@ void CSecureExchange::OnRandomKeyAnswer(const uint8_t key[32], const uint8_t* re
     m_Services.clock->SleepMs(m_Profile.pauseBeforeCommandMs);
 
     // The request thread may have given up meanwhile: then the command must
-    // not reach the device, or it could act on a command the page was told
-    // had no answer.
-    std::lock_guard<std::mutex> hold(m_SendLock);
-    if (m_bRun.load()) SendCommand(m_SendKey);
+    // not reach the device (the channel sends nothing once stopped), or it
+    // could act on a command the page was told had no answer.
+    SendCommand(m_SendKey);
 }
 
 void CSecureExchange::TraceRandomKeyAnswer(const uint8_t* /*received*/, const uint8_t* plain)
@@ -295,45 +218,55 @@ void CSecureExchange::OnHandshakeRefused()
 
 void CSecureExchange::SendCommand(const uint8_t key[32])
 {
-    std::memcpy(m_AesKey, key, sizeof m_AesKey);
-    std::memset(m_PlainBuf, 0, kCipherBufSize);
-    std::memset(m_CipherBuf, 0, sizeof m_CipherBuf);
-    m_pRandom->Draw(m_AppRandom);
-    std::memcpy(m_PlainBuf + MessageHead::kRandomOffset, m_AppRandom, sizeof m_AppRandom);
-    m_Trace.Labelled("[APP Randomkey]", m_AppRandom, sizeof m_AppRandom);
+    const CExchangeChannel::SendResult sent = m_Channel.Send(
+        CExchangeChannel::Awaiting::Answer,
+        [&](uint8_t* message) {
+            std::memcpy(m_AesKey, key, sizeof m_AesKey);
+            std::memset(m_PlainBuf, 0, kCipherBufSize);
+            std::memset(m_CipherBuf, 0, sizeof m_CipherBuf);
+            m_pRandom->Draw(m_AppRandom);
+            std::memcpy(m_PlainBuf + MessageHead::kRandomOffset, m_AppRandom, sizeof m_AppRandom);
+            m_Trace.Labelled("[APP Randomkey]", m_AppRandom, sizeof m_AppRandom);
 
-    const size_t n = ComposeCommand(m_PlainBuf);
-    if (n == 0 || n % CAESClass::kBlockSize != 0 || n > kCipherBufSize) return BreakOff();
+            const size_t n = ComposeCommand(m_PlainBuf);
+            if (n == 0 || n % CAESClass::kBlockSize != 0 || n > kCipherBufSize) return CExchangeChannel::SealedRequest{};
 
-    CAESClass aes;
-    aes.MakeKey(m_AesKey, kZeroChain, 32, 16);
-    aes.Encrypt(m_PlainBuf, m_CipherBuf, n);
-    TraceCommand(m_PlainBuf, n, m_CipherBuf);
-
-    const std::vector<HidReport> reports = FrameMessage(m_Profile.layout, m_CipherBuf, n);
-    for (size_t i = 0; i < reports.size(); ++i) {
-        TraceBeforeCommandReport(i, m_CipherBuf);
-        SendReport(reports[i].data());
-        // The rest of a message whose report failed would be of no use, and
-        // no answer can come: the exchange ends now, as without an answer.
-        if (m_bWriteFailed.load()) return BreakOff();
-    }
+            CAESClass aes;
+            aes.MakeKey(m_AesKey, kZeroChain, 32, 16);
+            aes.Encrypt(m_PlainBuf, m_CipherBuf, n);
+            TraceCommand(m_PlainBuf, n, m_CipherBuf);
+            std::memcpy(message, m_CipherBuf, n);
+            return CExchangeChannel::SealedRequest{n, m_PlainBuf[0]};
+        },
+        [this](size_t index, const uint8_t* report) {
+            TraceBeforeCommandReport(index, m_CipherBuf);
+            return WriteRequestReport(index, report);
+        });
+    // A command that cannot be made, or the rest of a message whose report
+    // failed, would be of no use, and no answer can come: the exchange ends
+    // now, as without an answer.
+    if (sent == CExchangeChannel::SendResult::NothingToSend || sent == CExchangeChannel::SendResult::WriteFailed)
+        BreakOff();
 }
 
 void CSecureExchange::OnCommandAnswer(const uint8_t key[32], const uint8_t* bytes, size_t n)
 {
     // Only whole blocks can be decrypted; anything else is a broken answer.
     if (n == 0 || n % CAESClass::kBlockSize != 0 || n > kPlainBufSize) return BreakOff();
-    TraceAnswerReceived(bytes, n);
 
     std::memcpy(m_AesKey, key, sizeof m_AesKey);
     uint8_t work[kPlainBufSize] = {};
     std::memcpy(work, bytes, n);
-    std::memset(m_PlainBuf, 0, sizeof m_PlainBuf);
+    uint8_t plain[kPlainBufSize] = {};
     CAESClass aes;
     aes.MakeKey(m_AesKey, kZeroChain, 32, 16);
-    aes.Decrypt(work, m_PlainBuf, n);
+    aes.Decrypt(work, plain, n);
+    // An answer to another request (one that came too late for an earlier
+    // exchange) is not this command's.
+    if (!m_Channel.Accept(plain[0])) return;
 
+    TraceAnswerReceived(bytes, n);
+    std::memcpy(m_PlainBuf, plain, sizeof m_PlainBuf);
     TraceAnswerHead(m_PlainBuf);
     TraceAnswerDecrypted(m_PlainBuf, n);
     KeepAnswer(m_PlainBuf, n);

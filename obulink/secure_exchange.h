@@ -18,6 +18,11 @@
 // A report that cannot be written (failed or timed out) ends the exchange at
 // once as "no answer", and nothing more is written.
 //
+// The receive path is a CExchangeChannel (exchange_channel.h): a report is
+// taken only as the answer to the request outstanding, the random-key answer
+// only while the random-key request is, and a decrypted answer only when its
+// command byte is the command's; anything else is dropped and traced.
+//
 // A hostile or broken device only ever yields a failure outcome: reports are
 // read into a buffer as large as the device's input report, the gathering and
 // the answer data are bounded, an answer whose length cannot be decrypted (0,
@@ -45,39 +50,30 @@
 // whether a bad random-key answer is refused, answers gathered over several
 // reports or taken from one report, whether the receive thread stops once
 // the answer is handled, and whether reports left on the handle by an
-// earlier exchange are dropped first. The MFSN read, which has no handshake, builds on the
-// same building blocks: AnswerAccumulator (hid_packet.h), ReceiveLoop and WaitForFlag
-// (exchange_wait.h).
+// earlier exchange are dropped first.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <mutex>
-#include <thread>
 
 #include "framework/cstring.h"
+#include "obulink/exchange_channel.h"
 #include "obulink/exchange_trace.h"
 #include "obulink/exchange_wait.h"
 #include "obulink/hid_device.h"
 #include "obulink/hid_packet.h"
 #include "obulink/session_key.h"
 
-enum class AnswerFraming {
-    Gathered,      // Data Types 1 and 2 gathered by Packet Index up to DataLength
-    SingleReport,  // the one Data Type 1 report holds the whole answer (its Length bytes)
-};
-
 struct ExchangeProfile {
-    HidReportLayout layout;
-    uint32_t ioTimeoutMs;            // read and write time-outs of the device record copy
-    uint32_t waitLimitMs;            // how long the request thread waits for the done flag
-    uint32_t pauseBeforeCommandMs;   // after the random-key answer, before the command
-    bool refuseBadRandomKeyAnswer;   // a random-key answer that is not 0x10 and seven zeros ends the exchange
-    AnswerFraming answerFraming;
-    bool stopReadingWhenDone;        // the receive thread ends once the answer is handled
-    const char* traceLineEnd;        // "" or "\n"
+    HidReportLayout layout = kObuReportLayout;
+    uint32_t ioTimeoutMs = 1000;           // read and write time-outs of the device record copy
+    uint32_t waitLimitMs = 10000;          // how long the request thread waits for the done flag
+    uint32_t pauseBeforeCommandMs = 200;   // after the random-key answer, before the command
+    bool refuseBadRandomKeyAnswer = true;  // a random-key answer that is not 0x10 and seven zeros ends the exchange
+    AnswerFraming answerFraming = AnswerFraming::Gathered;
+    bool stopReadingWhenDone = true;       // the receive thread ends once the answer is handled
+    const char* traceLineEnd = "";         // "" or "\n"
     // Single-report answers: a report of Length 0 is passed over (the reader
     // waits for the next) instead of ending the exchange as a broken answer.
     bool skipEmptySingleReport = false;
@@ -87,9 +83,7 @@ struct ExchangeProfile {
     bool dropWaitingInput = false;
 };
 
-inline constexpr ExchangeProfile kObuExchangeProfile = {
-    kObuReportLayout, 1000, 10000, 200, true, AnswerFraming::Gathered, true, "",
-};
+inline constexpr ExchangeProfile kObuExchangeProfile = {};
 
 // How an exchange ended, and the rule that words it.
 enum class ExchangeOutcome {
@@ -103,24 +97,18 @@ ExchangeOutcome ClassifyOutcome(bool done, bool answerUsable, uint16_t status);
 // "0", "2" or "1"; the success text for Succeeded.
 CString OutcomeText(ExchangeOutcome outcome, const CString& successText);
 
-// The receive thread's loop: reads one report at a time into a buffer large
-// enough for the record's input report and hands each report that was read to
-// `onReport` (buffer, bytes read). Runs while `run` is set and, when
-// `stopWhenDone`, `done` is not. A read that times out is followed by the
-// next; so is a read that failed with an error that may pass (kHidIoError),
-// once the rest of the read's time-out has gone by on `clock` (or `run` was
-// cleared), so that a device failing every read at once is not spun on. A
-// read that cannot succeed again (device gone, record not open, no input
-// buffers) and an exception from `onReport` end the loop after `onFault` has
-// run. Nothing is thrown out of it.
-void ReceiveLoop(CHidDeviceRecord& device, const std::atomic<bool>& run, const std::atomic<bool>& done,
-                 bool stopWhenDone, ExchangeClock& clock,
-                 const std::function<void(const uint8_t*, size_t)>& onReport, const std::function<void()>& onFault);
+// The random-key handshake's two messages, as every exchange with a handshake
+// makes and reads them (the transactions and the fingerprint screens):
+// the request, command 0x10, bytes 1-7 zero and `appRandom`, in `plain`,
+// encrypted under `key` (the handshake send key) into `cipher`;
+void SealRandomKeyRequest(const uint8_t key[32], const uint8_t appRandom[8], uint8_t plain[16], uint8_t cipher[16]);
+// and its answer, one block decrypted under `key` (the handshake receive key)
+// into `plain`: true when it reads 0x10 and seven zero bytes.
+bool OpenRandomKeyAnswer(const uint8_t key[32], const uint8_t sealed[16], uint8_t plain[16]);
 
 class CSecureExchange {
 public:
     static constexpr uint8_t kRandomKeyCommand = 0x10;
-    static constexpr size_t kReceiveBufferMinimum = 256;
     // Bytes of the report from its data on that the random-key answer's
     // handling (and its trace hook) may read.
     static constexpr size_t kRandomKeyAnswerView = 64;
@@ -188,8 +176,6 @@ protected:
     ExchangeServices m_Services;
     AppRandomSource* m_pRandom;
 
-    std::thread m_hThread;
-    std::atomic<bool> m_bRun{false};
     CHidDeviceRecord m_Device;
     uint8_t m_RecvKey[32] = {};
     uint8_t m_SendKey[32] = {};
@@ -202,17 +188,14 @@ protected:
     uint8_t m_AnswerData[kAnswerDataSize] = {};
     uint8_t m_ProductNum[16] = {};
     uint16_t m_Status = 0;
-    AnswerAccumulator m_Answer;
     std::atomic<bool> m_bAnswerBroken{false};
     std::atomic<bool> m_bWriteFailed{false};  // a report of this exchange could not be written
     std::atomic<bool> m_bDone{false};
+    // The receive thread and the rule of what is taken as an answer; a
+    // command is sent only while the exchange still runs.
+    CExchangeChannel m_Channel;
 
 private:
-    void ReceiveThread();
-    // Clears the run flag under the send lock and joins the receive thread.
-    void StopReceiving();
-    // Held while the receive thread decides to send the command and sends it,
-    // and while the request thread ends the exchange: a command is sent only
-    // while the exchange is still running.
-    std::mutex m_SendLock;
+    // Writes one report of a request through SendReport.
+    bool WriteRequestReport(size_t index, const uint8_t* report);
 };

@@ -351,6 +351,34 @@ TEST_F(UnitTransactions, UnitInformationAfterAnAnswerThatCameTooLateIsTheUnitsOw
     EXPECT_EQ(unit.Observed().commands, 2);
 }
 
+TEST_F(UnitTransactions, AnAnswerThatComesLateIntoTheNextUnitInformationIsNotItsAnswer)
+{
+    // The unit's late answer reaches the next transaction just after its
+    // random-key answer (and is read once the command has gone), or just
+    // before it.
+    const uint8_t kEarlierRandom[8] = {0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x87, 0x98};
+    for (const bool beforeHandshakeAnswer : {false, true}) {
+        SCOPED_TRACE(beforeHandshakeAnswer ? "before the random-key answer" : "after the random-key answer");
+        unit.unit.issueStatus = 1;
+        unit.withholdAnswers = true;
+        random = FixedRandom({kEarlierRandom});  // the earlier command's AppRandom, and so its answer's key
+        {
+            CGetBIUBIUInfo tx(record, kProduct);
+            ASSERT_EQ(Run(tx, [&] { return tx.GetBIUInfo(); }), "0");
+        }
+        unit.withholdAnswers = false;
+        unit.lateReports = unit.TakeWithheld();
+        ASSERT_EQ(unit.lateReports.size(), 3u);
+        unit.lateReportsBeforeHandshakeAnswer = beforeHandshakeAnswer;
+        const size_t boxesBefore = boxes.Boxes().size();
+        random = FixedRandom({kCommandRandom});
+        CGetBIUBIUInfo tx(record, kProduct);
+        EXPECT_EQ(Run(tx, [&] { return tx.GetBIUInfo(); }),
+                  ("11" + std::string(65, '0') + "0" + std::string(140, '0')).c_str());
+        EXPECT_EQ(boxes.Boxes().size(), boxesBefore) << BoxTexts().back();
+    }
+}
+
 TEST_F(UnitTransactions, UnitInformationTraces)
 {
     unit.unit.issueStatus = 1;

@@ -379,6 +379,38 @@ TEST_F(ScreenExchanges, VerificationOfOneRegistrationTellsTheMatch)
               (std::vector<uint8_t>{0x23, 0, 3, 0, 0, 0, 0, 0}));
 }
 
+TEST_F(ScreenExchanges, AReportThatComesBeforeTheScreenAskedAnythingIsNotItsAnswer)
+{
+    // A late answer of one report comes once the screen is up, before the
+    // operator chose a finger (registration) or the prompt (verification).
+    const SimReport late = BiuSimulator::Frame(std::vector<uint8_t>(16, 0x5A))[0];
+    {
+        const int32_t none[12] = {};
+        CRegistScan scan(record, kProduct, window, 2, none, 0);
+        Prepare(scan);
+        sim.QueueInput(0, late, 30);
+        corvane::SleepMs(300);
+        EXPECT_EQ(window.Events(), std::vector<std::string>{});
+        EXPECT_EQ(sim.Written(0).size(), 0u);
+        scan.StartFingerRegist(5);
+        EXPECT_EQ(window.WaitFor(5), (std::vector<std::string>{"box:등록 지문을 입력하세요.", "image1:32x40",
+                                                               "box:확인 지문을 입력하세요.", "image2:32x40",
+                                                               "finish"}));
+        scan.Join();
+    }
+    RecordingWindow verifyWindow;
+    unit.verdicts.push_back({0, 3});
+    CVerifyScan verify(record, kProduct, verifyWindow, 3);
+    Prepare(verify);
+    sim.QueueInput(0, late, 30);
+    corvane::SleepMs(300);
+    EXPECT_EQ(verifyWindow.Events(), std::vector<std::string>{});
+    verify.OnPromptTimer();
+    EXPECT_EQ(verifyWindow.WaitFor(3), (std::vector<std::string>{"box:검증 할 지문을 입력하세요.",
+                                                                 "app:등록ID [03]번 감면자 본인 확인 절차",
+                                                                 "box:등록ID : [3]로 등록된 지문입니다."}));
+}
+
 TEST_F(ScreenExchanges, VerificationAgainstAllTellsANoMatch)
 {
     unit.verdicts.push_back({1, 2});

@@ -152,9 +152,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             window.lastBox.clear();
             screen.OnReceive(report.data(), report.size());
             if (verification && window.DecidingKnownAnswer()) {
-                // A verdict read whole: a match names the registration the unit gave.
+                // A verdict read whole, to the command asked: a match names the
+                // registration the unit gave.
                 const std::vector<uint8_t>& plain = unit.seen.answer;
-                if ((plain[0] == 0x23 || plain[0] == 0x24) && !(plain[1] & 1))
+                const uint8_t asked = regId >= 1 && regId <= 4 ? 0x23 : 0x24;
+                if (plain[0] == asked && !(plain[1] & 1))
                     Require(window.lastBox == "등록ID : [" + std::to_string(plain[2]) + "]로 등록된 지문입니다.");
             }
         }

@@ -10,7 +10,8 @@
 //   0 len bytes...        a raw report of len bytes
 //   1 plain[16]           the random-key answer sealed from this plaintext
 //   2 blocks chunk plain  a command answer of 16 * (1 + blocks % 66) bytes
-//                         sealed from the plaintext, chunk data bytes a report
+//                         sealed from the plaintext (an even byte 0 made the
+//                         command's, 0x05), chunk data bytes a report
 //   3                     a read that times out
 // The input running out is a device that fails.
 #include <algorithm>
@@ -61,13 +62,16 @@ public:
     FuzzTransaction(const CHidDeviceRecord& device, const ExchangeProfile& profile)
         : CSecureExchange(device, kProduct, profile) {}
 
-    // The receive thread's loop, run on this thread.
+    // The random-key request, then the receive thread's loop, run on this
+    // thread.
     void ReceiveAll()
     {
         std::memcpy(m_AppRandom, kHandshakeRandom, 8);
-        m_bRun = true;
-        ReceiveLoop(
-            m_Device, m_bRun, m_bDone, m_Profile.stopReadingWhenDone, *m_Services.clock,
+        m_Channel.AllowSending();
+        HandshakeSendKey(m_SendKey, m_ProductNum);
+        RequestRandomKey(m_SendKey);
+        m_Channel.ReceiveHere(
+            *m_Services.clock, m_Profile.stopReadingWhenDone ? &m_bDone : nullptr,
             [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
             [this] { BreakOff(); });
     }
@@ -162,14 +166,17 @@ private:
         case 2: {
             const size_t blocks = 1 + m_input.Byte() % 66;
             const size_t chunk = m_input.Byte();
-            const std::vector<uint8_t> plain = m_input.Bytes(16 * blocks);
+            std::vector<uint8_t> plain = m_input.Bytes(16 * blocks);
+            // Mostly the answer to the command sent (0x05), sometimes one to
+            // another, which is dropped.
+            if (plain[0] % 2 == 0) plain[0] = 0x05;
             const auto key = ObuSimulator::DeviceKey(kProduct, tx->AppRandom(), tx->DeviceRandom());
             Seal(ReferenceAes(key.data(), 32).EncryptCbc(plain), chunk);
             // A single report holds what fits in it; the rest of a longer
             // answer is lost, and so there is nothing to compare.
             // Only an answer that comes after the random-key answer is gathered
             // as one.
-            if (tx->RandomKnown() && (!singleReport || plain.size() <= layout.DataCapacity()))
+            if (tx->RandomKnown() && plain[0] == 0x05 && (!singleReport || plain.size() <= layout.DataCapacity()))
                 m_sealedPlain = plain;
             break;
         }

@@ -109,6 +109,7 @@ TEST_F(ReportsSent, RandomKeyRequestIsOneReport)
     uint8_t key[32];
     HandshakeSendKey(key, kProduct);
     tx.SetAppRandom(kApp);
+    tx.AllowSending();
     tx.RequestRandomKey(key);
 
     const auto written = sim.Written(0);

@@ -212,8 +212,7 @@ TEST_F(ExchangeWithObu, AnswerAfterTheLimitDuringTheLastReadStillCounts)
 {
     // Reads that outlast the wait: the read in progress when the wait ends
     // still takes the answer, and a complete answer counts.
-    static constexpr ExchangeProfile kLongReads = {kObuReportLayout, 20000, 10000, 200, true,
-                                                   AnswerFraming::Gathered, true, ""};
+    static constexpr ExchangeProfile kLongReads = {.ioTimeoutMs = 20000};
     obu.answerDelayMs = 10400;
     TestTransaction tx(device, kProduct, 0x05, 16, kLongReads);
     EXPECT_EQ(Run(tx), ExchangeOutcome::Succeeded);
@@ -414,8 +413,9 @@ protected:
     void Feed(const SimReport& report) { tx->OnReceive(report.data(), report.size()); }
     void HandshakeDone()
     {
-        const size_t before = sim.Written(0).size();
         tx->AllowSending();
+        tx->AskRandomKey();
+        const size_t before = sim.Written(0).size();
         Feed(HandshakeAnswer());
         ASSERT_TRUE(tx->RandomKnown());
         ASSERT_EQ(sim.Written(0).size(), before + 1);  // the command went out
@@ -446,7 +446,7 @@ TEST_F(ReceiveStateMachine, RandomKeyAnswerYieldsDeviceRandomAndTheCommand)
     EXPECT_FALSE(tx->IsDone());
     // The command went under the command send key: the simulator's key opens it.
     const auto key = ObuSimulator::DeviceKey(kProduct, nullptr, kDeviceRandom);
-    const SimReport sent = sim.Written(0)[0];
+    const SimReport sent = sim.Written(0).back();
     const auto plain = ReferenceAes(key.data(), 32).DecryptCbc(std::vector<uint8_t>(sent.begin() + 9, sent.begin() + 25));
     EXPECT_EQ(plain[0], 0x05);
 }
@@ -454,22 +454,57 @@ TEST_F(ReceiveStateMachine, RandomKeyAnswerYieldsDeviceRandomAndTheCommand)
 TEST_F(ReceiveStateMachine, RefusedRandomKeyAnswerSendsNothing)
 {
     tx->AllowSending();
+    tx->AskRandomKey();
     Feed(HandshakeAnswer(0x10, 0x01));
     EXPECT_TRUE(tx->IsDone());
     EXPECT_EQ(tx->Status(), 2);
-    EXPECT_TRUE(sim.Written(0).empty());
+    EXPECT_EQ(sim.Written(0).size(), 1u);  // the random-key request only
 }
 
 TEST_F(ReceiveStateMachine, RandomKeyAnswerAfterTheWaitSendsNothing)
 {
-    Feed(HandshakeAnswer());  // the run flag is already cleared
+    tx->AllowSending();
+    tx->AskRandomKey();
+    tx->StopSending();  // the wait has ended
+    Feed(HandshakeAnswer());
     EXPECT_TRUE(tx->RandomKnown());
-    EXPECT_TRUE(sim.Written(0).empty());
+    EXPECT_EQ(sim.Written(0).size(), 1u);
     EXPECT_FALSE(tx->IsDone());
+}
+
+TEST_F(ReceiveStateMachine, ReportsThatAnswerNoRequestAreDropped)
+{
+    // Before any request, between the random-key answer and the command, and
+    // after the answer: nothing is taken.
+    Feed(HandshakeAnswer());
+    EXPECT_FALSE(tx->RandomKnown());
+    HandshakeDone();
+    const auto reports = ObuSimulator::Frame(SealedAnswer(0, 0), {});
+    Feed(reports[0]);
+    ASSERT_TRUE(tx->IsDone());
+    Feed(HandshakeAnswer(0x10, 0x01));  // a second random-key answer is not taken
+    EXPECT_EQ(tx->Status(), 0);
+    EXPECT_EQ(sim.Written(0).size(), 2u);
+}
+
+TEST_F(ReceiveStateMachine, AnAnswerToAnotherCommandIsDroppedAndTheRightOneTaken)
+{
+    HandshakeDone();
+    std::vector<uint8_t> other(16, 0);
+    other[0] = 0x01;  // the answer an activation would get, under this exchange's keys
+    other[1] = 0x02;
+    const auto key = ObuSimulator::DeviceKey(kProduct, kCommandRandom, kDeviceRandom);
+    Feed(ObuSimulator::Frame(ReferenceAes(key.data(), 32).EncryptCbc(other), {})[0]);
+    EXPECT_FALSE(tx->IsDone());
+    Feed(ObuSimulator::Frame(SealedAnswer(0, 16), {})[0]);
+    EXPECT_TRUE(tx->IsDone());
+    EXPECT_EQ(ClassifyOutcome(tx->IsDone(), tx->IsAnswerUsable(), tx->Status()), ExchangeOutcome::Succeeded);
 }
 
 TEST_F(ReceiveStateMachine, IgnoresForeignReports)
 {
+    tx->AllowSending();
+    tx->AskRandomKey();
     SimReport foreign = HandshakeAnswer();
     foreign[0] = 0x02;
     Feed(foreign);
@@ -479,9 +514,12 @@ TEST_F(ReceiveStateMachine, IgnoresForeignReports)
     SimReport type2 = HandshakeAnswer();
     type2[1] = 2;  // Data Type 2 is never the random-key answer
     Feed(type2);
+    SimReport longer = HandshakeAnswer();
+    longer[6] = 64;  // nor is the first report of a longer message
+    Feed(longer);
     tx->OnReceive(foreign.data(), 5);  // shorter than a header
     EXPECT_FALSE(tx->RandomKnown());
-    EXPECT_TRUE(sim.Written(0).empty());
+    EXPECT_EQ(sim.Written(0).size(), 1u);
 }
 
 TEST_F(ReceiveStateMachine, AnswerInTwoReportsIsDecryptedOnceComplete)
@@ -561,14 +599,14 @@ TEST_F(ReceiveStateMachine, LongAnswerKeepsTheFirst256DataBytes)
     EXPECT_EQ(tx->AnswerData()[255], static_cast<uint8_t>(16 + 255));
 }
 
-TEST_F(ReceiveStateMachine, AnswerUnderTheWrongKeyGivesItsGarbledStatus)
+TEST_F(ReceiveStateMachine, AnswerUnderTheWrongKeyIsNotTaken)
 {
     HandshakeDone();
     std::vector<uint8_t> plain(16, 0);
+    plain[0] = 0x05;
     const auto key = ObuSimulator::DeviceKey(kProduct, kHandshakeRandom, kDeviceRandom);  // not the command's AppRandom
     Feed(ObuSimulator::Frame(ReferenceAes(key.data(), 32).EncryptCbc(plain), {})[0]);
-    EXPECT_TRUE(tx->IsDone());
-    EXPECT_TRUE(tx->IsAnswerUsable());  // decryptable, but not what the OBU meant: status is noise
+    EXPECT_FALSE(tx->IsDone());  // decryptable, but not the command's answer: its status would be noise
 }
 
 TEST_F(ReceiveStateMachine, RandomReportsNeverOverrunOrRaise)
@@ -604,7 +642,7 @@ TEST(ReceiveLoop, ExceptionsOnTheReceiveThreadEndTheLoopOnly)
     sim.QueueInput(0, r);
     std::atomic<bool> run{true}, done{false};
     bool faulted = false;
-    ReceiveLoop(device, run, done, true, SystemExchangeClock(),
+    ReceiveLoop(device, run, &done, SystemExchangeClock(),
                 [](const uint8_t*, size_t) { throw std::runtime_error("x"); }, [&] { faulted = true; });
     EXPECT_TRUE(faulted);
 
@@ -612,14 +650,19 @@ TEST(ReceiveLoop, ExceptionsOnTheReceiveThreadEndTheLoopOnly)
     // none either: the loop still returns instead of throwing.
     sim.QueueInput(0, r);
     EXPECT_NO_THROW(ReceiveLoop(
-        device, run, done, true, SystemExchangeClock(), [](const uint8_t*, size_t) { throw std::bad_alloc(); },
+        device, run, &done, SystemExchangeClock(), [](const uint8_t*, size_t) { throw std::bad_alloc(); },
         [] { throw std::bad_alloc(); }));
     device.CloseHandleAndReset();
 }
 
 // The biometric unit's profile: report id 0, 65-byte reports, answers taken
 // from one report.
-constexpr ExchangeProfile kUnit = {kBiuReportLayout, 100, 5000, 100, false, AnswerFraming::SingleReport, true, "\n"};
+constexpr ExchangeProfile kUnit = {.layout = kBiuReportLayout,
+                                   .ioTimeoutMs = 100,
+                                   .waitLimitMs = 5000,
+                                   .pauseBeforeCommandMs = 100,
+                                   .refuseBadRandomKeyAnswer = false,
+                                   .answerFraming = AnswerFraming::SingleReport};
 
 TEST(BiometricProfile, FailedWriteEndsTheExchangeAtOnce)
 {

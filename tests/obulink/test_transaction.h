@@ -64,7 +64,17 @@ public:
     const uint8_t* RecvKey() const { return m_RecvKey; }
     void SetDeviceRandom(const uint8_t d[8]) { std::memcpy(m_DeviceRandom, d, 8); m_bRandomKnown = 1; }
     void SetAppRandom(const uint8_t a[8]) { std::memcpy(m_AppRandom, a, 8); }
-    void AllowSending() { m_bRun = true; }
+    void AllowSending() { m_Channel.AllowSending(); }
+    // The wait has ended: nothing more is sent.
+    void StopSending() { m_Channel.StopRunning(); }
+    // The random-key request under the handshake send key: from now on its
+    // answer is outstanding.
+    void AskRandomKey()
+    {
+        uint8_t key[32];
+        HandshakeSendKey(key, m_ProductNum);
+        RequestRandomKey(key);
+    }
     bool RandomKnown() const { return m_bRandomKnown != 0; }
 
     // Data bytes 16.. of the command message: 0x80, 0x81, ...

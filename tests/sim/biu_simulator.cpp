@@ -129,7 +129,10 @@ void BiuSimulator::OnMessage(const std::vector<uint8_t>& sealed, SimReplyChannel
         answer[0] = handshakeCommand;
         answer[1] = handshakeByte1;
         std::memcpy(&answer[8], deviceRandom, 8);
-        const auto reports = Frame(Sealed(ObuSimulator::DeviceKey(answerProduct, &plain[8], nullptr), answer));
+        auto reports = Frame(Sealed(ObuSimulator::DeviceKey(answerProduct, &plain[8], nullptr), answer));
+        reports.insert(lateReportsBeforeHandshakeAnswer ? reports.begin() : reports.end(), lateReports.begin(),
+                       lateReports.end());
+        lateReports.clear();
         const uint32_t delay = handshakeDelayMs;
         hold.unlock();
         for (const auto& r : reports) reply.Deliver(r, delay);

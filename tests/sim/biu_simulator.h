@@ -96,6 +96,10 @@ public:
     // (an answer that comes after the agent stopped waiting for it).
     bool withholdAnswers = false;
     std::vector<SimReport> TakeWithheld();
+    // Reports of an earlier answer that reach the agent together with the next
+    // random-key answer, just before it or just after it; handed on once.
+    std::vector<SimReport> lateReports;
+    bool lateReportsBeforeHandshakeAnswer = false;
     // When set, the reports returned replace the answer to a command; the
     // function gets the command and the answer the unit would have sent, sealed.
     std::function<std::vector<SimReport>(uint8_t command, const std::vector<uint8_t>& sealed)> rawAnswer;

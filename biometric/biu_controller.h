@@ -80,14 +80,9 @@ public:
     enum DeviceState : int32_t { kNoDevice = 0, kOpenFailed = 1, kOpen = 2 };
 
     CQv_BIUIssueCtrl();
-    virtual ~CQv_BIUIssueCtrl();
+    ~CQv_BIUIssueCtrl();
     CQv_BIUIssueCtrl(const CQv_BIUIssueCtrl&) = delete;
     CQv_BIUIssueCtrl& operator=(const CQv_BIUIssueCtrl&) = delete;
-
-    // The controller's two virtual operations: the lamp drawing (Windows
-    // builds, biu_lamp_win.cpp; nothing calls it) and one that does nothing.
-    virtual int DrawLamp(void* deviceContext, const void* rect, int unused);
-    virtual void Reserved() {}
 
     CString SetProductKey(const CString& keyText);
     CString OpenBIU();

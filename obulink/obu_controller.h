@@ -16,8 +16,7 @@
 // as for an OBU that was found but could not be opened ("1"). The product key
 // and the S-code need no OBU and are set and made all the same.
 //
-// Results are texts (CString) here; ole_result_win.h turns them into the
-// OLE strings that Windows-facing callers take.
+// Results are texts (CString).
 //
 //   OpenOBU        "0" no OBU, "1" found but not opened, "2" open
 //   CloseOBU       "2" closed, "1" nothing was open
@@ -46,12 +45,9 @@ public:
     using Hold = DeviceLock::Hold;
 
     CObuSelfIssueCtrl();
-    virtual ~CObuSelfIssueCtrl();
+    ~CObuSelfIssueCtrl();
     CObuSelfIssueCtrl(const CObuSelfIssueCtrl&) = delete;
     CObuSelfIssueCtrl& operator=(const CObuSelfIssueCtrl&) = delete;
-
-    // The controller's one virtual operation; it does nothing.
-    virtual void Reserved() {}
 
     // A command's hold of the OBU: waits for a command of another thread;
     // refused (empty) on the thread that holds the OBU already.

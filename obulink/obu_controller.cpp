@@ -22,7 +22,7 @@ const char kRefusedText[] = "1";
 // four bits of its code ('G' counts as 7).
 int KeyDigitValue(char c)
 {
-    const int hex = HexDigitValue(c);
+    const int hex = HexDigitOrMinusOne(c);
     return hex >= 0 ? hex : static_cast<unsigned char>(c) & 0x0F;
 }
 

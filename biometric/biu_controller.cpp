@@ -49,7 +49,9 @@ CQv_BIUIssueCtrl::~CQv_BIUIssueCtrl()
 
 void CQv_BIUIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSource* random)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
+    // Refused only on a thread that holds the unit already: then no other
+    // thread uses the services meanwhile.
+    const DeviceLock::Hold hold = m_UnitLock.Take();
     m_Services = services;
     m_pRandom = random;
 }
@@ -57,7 +59,11 @@ void CQv_BIUIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSo
 CString CQv_BIUIssueCtrl::SetProductKey(const CString& keyText)
 {
     {
-        std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
+        // Waits for a command of another thread. Refused, this thread holds
+        // the unit already (a command whose wait started this one): no other
+        // thread reads the key meanwhile, and the command under way has its
+        // own copy.
+        const DeviceLock::Hold hold = m_UnitLock.Take();
         // Only the characters the page sent are read; missing ones give 0.
         char chars[kKeyTextLength];
         for (size_t i = 0; i < kKeyTextLength; ++i)
@@ -78,7 +84,8 @@ int32_t CQv_BIUIssueCtrl::FindDevice()
 
 CString CQv_BIUIssueCtrl::OpenBIU()
 {
-    std::lock_guard<std::recursive_mutex> unit(m_UnitLock);
+    const DeviceLock::Hold unit = m_UnitLock.Take();
+    if (!unit) return StateText(kOpenFailed);  // a command of this thread is using the unit
     std::lock_guard<std::mutex> record(m_RecordLock);
     if (m_Device.m_bOpened) m_Device.CloseHandleAndReset();
     m_nDeviceState = FindDevice();
@@ -87,7 +94,8 @@ CString CQv_BIUIssueCtrl::OpenBIU()
 
 CString CQv_BIUIssueCtrl::CloseBIU()
 {
-    std::lock_guard<std::recursive_mutex> unit(m_UnitLock);
+    const DeviceLock::Hold unit = m_UnitLock.Take();
+    if (!unit) return "1";  // as with nothing open; the unit stays open for the command using it
     std::lock_guard<std::mutex> record(m_RecordLock);
     CString text = "1";
     if (m_Device.m_bOpened) {
@@ -102,7 +110,11 @@ CString CQv_BIUIssueCtrl::GetConnectState()
     // Not the unit lock: the record is only looked at (an invalid handle is
     // forgotten, never closed), so a running screen need not end first.
     std::lock_guard<std::mutex> record(m_RecordLock);
-    if (m_Device.m_bOpened && IsValidHidHandle(m_Device.m_hDevice)) {
+    const bool open = m_Device.m_bOpened && IsValidHidHandle(m_Device.m_hDevice);
+    // From inside a command of this thread (its wait dispatched this one) the
+    // record is that command's: it is looked at and left as it is.
+    if (m_UnitLock.HeldByThisThread()) return open ? "2" : "0";
+    if (open) {
         m_nDeviceState = kOpen;
         return "2";
     }
@@ -118,12 +130,19 @@ int32_t CQv_BIUIssueCtrl::CopyRecord(CBIUHIDDevice& copy)
     return m_nDeviceState;
 }
 
+int32_t CQv_BIUIssueCtrl::StateFor(const DeviceLock::Hold& hold, CBIUHIDDevice& copy)
+{
+    // Refused: a command of this thread is using the unit, and this one is
+    // answered as for a unit found but not opened.
+    return hold ? CopyRecord(copy) : kOpenFailed;
+}
+
 template <class Transaction, class Entry>
 CString CQv_BIUIssueCtrl::RunTransaction(Entry entry)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
+    const DeviceLock::Hold hold = m_UnitLock.Take();
     CBIUHIDDevice device;
-    switch (CopyRecord(device)) {
+    switch (StateFor(hold, device)) {
     case kNoDevice: return "0";
     case kOpenFailed: return "1";
     case kOpen: break;
@@ -194,11 +213,11 @@ CString CQv_BIUIssueCtrl::RegistFingerprint(const CString& userText, const CStri
 {
     CString text;
     {
-        std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
+        const DeviceLock::Hold hold = m_UnitLock.Take();
         FingerprintRegistration input;
         ReadRegistration(userText, fingerText, input);
         CBIUHIDDevice device;
-        const int32_t state = CopyRecord(device);
+        const int32_t state = StateFor(hold, device);
         input.device = &device;
         input.productKey = m_ProductKey;
         switch (state) {
@@ -219,11 +238,11 @@ CString CQv_BIUIssueCtrl::VerifyFingerprint(const CString& text)
 {
     CString result = "2";
     {
-        std::lock_guard<std::recursive_mutex> hold(m_UnitLock);
+        const DeviceLock::Hold hold = m_UnitLock.Take();
         FingerprintVerification input;
         input.regId = ReadRegId(text);
         CBIUHIDDevice device;
-        const int32_t state = CopyRecord(device);
+        const int32_t state = StateFor(hold, device);
         input.device = &device;
         input.productKey = m_ProductKey;
         switch (state) {

@@ -22,13 +22,22 @@
 // FingerprintScreens, which the Windows program installs (UseScreens). Without
 // screens (the host build) a fingerprint command in state 2 shows nothing.
 //
-// Results are texts (CString); Windows-facing callers turn them into OLE
-// strings. Every operation that uses the unit holds the controller's unit
-// lock for as long as it runs, the screens included, so that two exchanges
-// never take each other's reports and a close or a new open never pulls the
-// handle from under a transaction or a screen on another request's thread.
-// GetConnectState only looks at the device record and does not wait for them:
-// the record has a lock of its own, held only while it is read or changed.
+// Results are texts (CString).
+//
+// Locking: every operation that uses the unit (the open, the close, the
+// transactions and the screens) holds the controller's unit lock
+// (obulink/device_lock.h) for as long as it runs, so that two exchanges never
+// take each other's reports and a close or a new open never pulls the handle
+// from under a transaction or a screen: a request on another thread waits for
+// it. On the thread that holds the unit already the lock is refused: that is a
+// command started from inside the holding one's wait, screen or message box
+// (they dispatch the thread's window messages). It then touches neither the
+// record, the state nor the handle and answers as in state 1 (found but not
+// opened): "1", after the same pauses. The key needs no unit and is set all
+// the same. GetConnectState only looks at the record and waits for no one
+// (the record has a lock of its own, held only while it is read or changed);
+// from inside a command of its own thread it answers what the record shows
+// and changes nothing.
 #pragma once
 
 #include <atomic>
@@ -36,6 +45,7 @@
 #include <mutex>
 
 #include "framework/cstring.h"
+#include "obulink/device_lock.h"
 #include "obulink/exchange_wait.h"
 #include "obulink/hid_device.h"
 #include "obulink/session_key.h"
@@ -70,14 +80,9 @@ public:
     enum DeviceState : int32_t { kNoDevice = 0, kOpenFailed = 1, kOpen = 2 };
 
     CQv_BIUIssueCtrl();
-    virtual ~CQv_BIUIssueCtrl();
+    ~CQv_BIUIssueCtrl();
     CQv_BIUIssueCtrl(const CQv_BIUIssueCtrl&) = delete;
     CQv_BIUIssueCtrl& operator=(const CQv_BIUIssueCtrl&) = delete;
-
-    // The controller's two virtual operations: the lamp drawing (Windows
-    // builds, biu_lamp_win.cpp; nothing calls it) and one that does nothing.
-    virtual int DrawLamp(void* deviceContext, const void* rect, int unused);
-    virtual void Reserved() {}
 
     CString SetProductKey(const CString& keyText);
     CString OpenBIU();
@@ -123,8 +128,11 @@ private:
     int32_t FindDevice();
     // The state and a copy of the record, read together under the record lock.
     int32_t CopyRecord(CBIUHIDDevice& copy);
+    // The state an operation under `hold` runs by (and the record's copy):
+    // kOpenFailed, and no copy, when the hold was refused.
+    int32_t StateFor(const DeviceLock::Hold& hold, CBIUHIDDevice& copy);
 
-    std::recursive_mutex m_UnitLock;  // held while the unit is used
+    DeviceLock m_UnitLock;            // held while the unit is used
     std::mutex m_RecordLock;          // held while m_Device and the state are read or changed
     uint8_t m_ProductKey[16] = {};
     CBIUHIDDevice m_Device;

@@ -7,6 +7,8 @@
 //                   (PeekMessage with remove, TranslateMessage,
 //                   DispatchMessage in the Windows builds) and, when none is
 //                   waiting, idles at most the given time for one to come.
+//                   Once the thread has been asked to quit (WM_QUIT) it only
+//                   idles, and the quit stays queued for the thread's own loop.
 //
 // WaitForFlag is the wait loop every transaction uses (OBU, MFSN read and the
 // biometric unit alike).

@@ -1,6 +1,7 @@
 #include "obulink/obu_controller.h"
 
 #include <cstring>
+#include <type_traits>
 
 #include "framework/lifetime.h"
 #include "obulink/exchange_trace.h"
@@ -12,14 +13,16 @@ namespace {
 
 const char kOpenTrace[] = "Wendra 단말기를 여는 중 입니다\nHID description[ Wendra-OBU ]\nReport ID : 0x01";
 
-// The write commands and the key answer this for a text too short to read.
+// What an OBU that was found but not opened answers, and what the write
+// commands and the key answer for a text too short to read.
+const char kNotOpenedText[] = "1";
 const char kRefusedText[] = "1";
 
 // A key character's value: a hexadecimal digit's in either case, else the low
 // four bits of its code ('G' counts as 7).
 int KeyDigitValue(char c)
 {
-    const int hex = HexDigitValue(c);
+    const int hex = HexDigitOrMinusOne(c);
     return hex >= 0 ? hex : static_cast<unsigned char>(c) & 0x0F;
 }
 
@@ -41,7 +44,9 @@ CObuSelfIssueCtrl::~CObuSelfIssueCtrl()
 
 void CObuSelfIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSource* random)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    // Refused only on a thread that holds the OBU already: then no other
+    // thread uses the services meanwhile.
+    const Hold hold = HoldDevice();
     m_Services = services;
     m_pRandom = random;
 }
@@ -53,9 +58,9 @@ int CObuSelfIssueCtrl::ConnectOBU()
     return m_Device.OpenDevice(count - 1) == kHidDone ? kOpen : kOpenFailed;
 }
 
-CString CObuSelfIssueCtrl::OpenOBU()
+CString CObuSelfIssueCtrl::OpenOBU(const Hold& hold)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    if (!Holds(hold)) return kNotOpenedText;
     ExchangeTrace trace;
     trace.Label(kOpenTrace);
     if (m_Device.m_bOpened) m_Device.CloseHandleAndReset();
@@ -64,16 +69,16 @@ CString CObuSelfIssueCtrl::OpenOBU()
     case kNoDevice:
         trace.Label("단말기 연결 실패");
         return "0";
-    case kOpenFailed: return "1";
+    case kOpenFailed: return kNotOpenedText;
     default: break;
     }
     trace.Label("단말기 연결 성공");
     return "2";
 }
 
-CString CObuSelfIssueCtrl::CloseOBU()
+CString CObuSelfIssueCtrl::CloseOBU(const Hold& hold)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    if (!Holds(hold)) return "1";  // as with nothing open; the holder's OBU stays open
     m_nDeviceState = kNoDevice;
     if (!m_Device.m_bOpened) return "1";
     if (m_Device.CloseHandleAndReset()) {
@@ -94,7 +99,11 @@ CString CObuSelfIssueCtrl::SetProductKey(const CString& keyText)
     for (size_t i = 0; i < 16; ++i)
         key[i] = static_cast<uint8_t>(KeyDigitValue(text[2 * i]) * 16 + KeyDigitValue(text[2 * i + 1]));
     {
-        std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+        // The key is read only under a hold. A refused hold means that this
+        // thread holds the OBU already (id 32's own command, or the one whose
+        // wait started this one), so no other thread reads the key meanwhile;
+        // a transaction under way has its own copy.
+        const Hold hold = HoldDevice();
         std::memset(m_KeyArea, 0, sizeof m_KeyArea);
         std::memcpy(m_ProductKey, key, sizeof key);
     }
@@ -108,7 +117,7 @@ CString CObuSelfIssueCtrl::RunTransaction(Transaction& transaction, Entry entry)
 {
     switch (m_nDeviceState) {
     case kNoDevice: return "0";
-    case kOpenFailed: return "1";
+    case kOpenFailed: return kNotOpenedText;
     default: break;
     }
     transaction.SetServices(m_Services);
@@ -118,35 +127,35 @@ CString CObuSelfIssueCtrl::RunTransaction(Transaction& transaction, Entry entry)
     return (transaction.*entry)();
 }
 
-CString CObuSelfIssueCtrl::GetMFSN()
+CString CObuSelfIssueCtrl::GetMFSN(const Hold& hold)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    if (!Holds(hold)) return kNotOpenedText;
     CDoGetMFSN transaction(m_Device);
     return RunTransaction(transaction, &CDoGetMFSN::GetMFSN);
 }
 
-CString CObuSelfIssueCtrl::GetOBUInfo()
+CString CObuSelfIssueCtrl::GetOBUInfo(const Hold& hold)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    if (!Holds(hold)) return kNotOpenedText;
     CDoGetOBUinfo transaction(m_Device, m_ProductKey);
     return RunTransaction(transaction, &CDoGetOBUinfo::GetOBUInfo);
 }
 
-CString CObuSelfIssueCtrl::ResetOBU()
+CString CObuSelfIssueCtrl::ResetOBU(const Hold& hold)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
+    if (!Holds(hold)) return kNotOpenedText;
     CDoResetOBU transaction(m_Device, m_ProductKey);
     return RunTransaction(transaction, &CDoResetOBU::ResetOBU);
 }
 
-CString CObuSelfIssueCtrl::RunWrite(const CString& commandText, uint8_t command)
+CString CObuSelfIssueCtrl::RunWrite(const Hold& hold, const CString& commandText, uint8_t command)
 {
-    std::lock_guard<std::recursive_mutex> hold(m_DeviceLock);
     // The text is cut before the state is looked at; one that does not fit
     // its columns is refused whatever the state, and nothing is sent.
     ObuInfoArea info;
     uint8_t flags = 0;
     if (!CutObuCommandText(commandText, command == 0x03, info, flags)) return kRefusedText;
+    if (!Holds(hold)) return kNotOpenedText;
     switch (command) {
     case 0x01: {
         CDoActiveOBU transaction(m_Device, m_ProductKey, info);
@@ -163,19 +172,19 @@ CString CObuSelfIssueCtrl::RunWrite(const CString& commandText, uint8_t command)
     }
 }
 
-CString CObuSelfIssueCtrl::ActiveOBU(const CString& commandText)
+CString CObuSelfIssueCtrl::ActiveOBU(const Hold& hold, const CString& commandText)
 {
-    return RunWrite(commandText, 0x01);
+    return RunWrite(hold, commandText, 0x01);
 }
 
-CString CObuSelfIssueCtrl::ChangeOBUInfo(const CString& commandText)
+CString CObuSelfIssueCtrl::ChangeOBUInfo(const Hold& hold, const CString& commandText)
 {
-    return RunWrite(commandText, 0x03);
+    return RunWrite(hold, commandText, 0x03);
 }
 
-CString CObuSelfIssueCtrl::ReactiveOBU(const CString& commandText)
+CString CObuSelfIssueCtrl::ReactiveOBU(const Hold& hold, const CString& commandText)
 {
-    return RunWrite(commandText, 0x04);
+    return RunWrite(hold, commandText, 0x04);
 }
 
 CString CObuSelfIssueCtrl::CreateScode(const CString& commandText)

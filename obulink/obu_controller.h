@@ -3,12 +3,20 @@
 // It holds the product key that the page sets (id 32), owns the OBU's device
 // record, finds and opens the OBU (the last HID device whose product string
 // starts "Wendra-OBU") and runs each OBU transaction on a copy of the record.
-// A command opens, runs one operation and closes; HoldDevice() lets it keep
-// the three steps together, so that two requests never use a record that the
-// other has just closed or reopened. Every operation also holds it itself.
 //
-// Results are texts (CString) here; ole_result_win.h turns them into the
-// OLE strings that Windows-facing callers take.
+// Locking (obulink/device_lock.h): the OBU is used under a hold of the
+// controller's device lock. A command takes one hold (HoldDevice) and hands it
+// to its open step, its operation and its close step, so that a request on
+// another thread waits until all three are done and never uses a record that
+// the other has just closed or reopened. An operation called without a hold
+// takes one itself. On the thread that holds the OBU already, a hold is
+// refused: that is a command started from inside the holding command's wait
+// (the wait dispatches the thread's window messages), and under a refused hold
+// the operations touch neither the record, the state nor the handle and answer
+// as for an OBU that was found but could not be opened ("1"). The product key
+// and the S-code need no OBU and are set and made all the same.
+//
+// Results are texts (CString).
 //
 //   OpenOBU        "0" no OBU, "1" found but not opened, "2" open
 //   CloseOBU       "2" closed, "1" nothing was open
@@ -23,10 +31,9 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
-#include <type_traits>
 
 #include "framework/cstring.h"
+#include "obulink/device_lock.h"
 #include "obulink/exchange_wait.h"
 #include "obulink/hid_device.h"
 #include "obulink/obu_info.h"
@@ -35,30 +42,40 @@
 class CObuSelfIssueCtrl {
 public:
     enum DeviceState : int32_t { kNoDevice = 0, kOpenFailed = 1, kOpen = 2 };
+    using Hold = DeviceLock::Hold;
 
     CObuSelfIssueCtrl();
-    virtual ~CObuSelfIssueCtrl();
+    ~CObuSelfIssueCtrl();
     CObuSelfIssueCtrl(const CObuSelfIssueCtrl&) = delete;
     CObuSelfIssueCtrl& operator=(const CObuSelfIssueCtrl&) = delete;
 
-    // The controller's one virtual operation; it does nothing.
-    virtual void Reserved() {}
+    // A command's hold of the OBU: waits for a command of another thread;
+    // refused (empty) on the thread that holds the OBU already.
+    [[nodiscard]] Hold HoldDevice() { return m_DeviceLock.Take(); }
 
-    int ConnectOBU();
-    CString OpenOBU();
-    CString CloseOBU();
+    CString OpenOBU(const Hold& hold);
+    CString CloseOBU(const Hold& hold);
+    CString GetMFSN(const Hold& hold);
+    CString GetOBUInfo(const Hold& hold);
+    CString ResetOBU(const Hold& hold);
+    CString ActiveOBU(const Hold& hold, const CString& commandText);
+    CString ChangeOBUInfo(const Hold& hold, const CString& commandText);
+    CString ReactiveOBU(const Hold& hold, const CString& commandText);
+
+    // The same, each under a hold of its own.
+    CString OpenOBU() { return OpenOBU(HoldDevice()); }
+    CString CloseOBU() { return CloseOBU(HoldDevice()); }
+    CString GetMFSN() { return GetMFSN(HoldDevice()); }
+    CString GetOBUInfo() { return GetOBUInfo(HoldDevice()); }
+    CString ResetOBU() { return ResetOBU(HoldDevice()); }
+    CString ActiveOBU(const CString& commandText) { return ActiveOBU(HoldDevice(), commandText); }
+    CString ChangeOBUInfo(const CString& commandText) { return ChangeOBUInfo(HoldDevice(), commandText); }
+    CString ReactiveOBU(const CString& commandText) { return ReactiveOBU(HoldDevice(), commandText); }
+
+    // Need no OBU and run whatever its state. The key waits for a command of
+    // another thread; from inside a command of this thread it is set at once.
     CString SetProductKey(const CString& keyText);
-
-    CString GetMFSN();
-    CString GetOBUInfo();
-    CString ResetOBU();
-    CString ActiveOBU(const CString& commandText);
-    CString ChangeOBUInfo(const CString& commandText);
-    CString ReactiveOBU(const CString& commandText);
     CString CreateScode(const CString& commandText);
-
-    // Held by a command across its open, operation and close.
-    std::unique_lock<std::recursive_mutex> HoldDevice() { return std::unique_lock<std::recursive_mutex>(m_DeviceLock); }
 
     int32_t DeviceState() const { return m_nDeviceState; }
 
@@ -70,12 +87,15 @@ public:
     static constexpr uint32_t kKeySetPauseMs = 200;
 
 private:
+    bool Holds(const Hold& hold) const { return hold.Holds(m_DeviceLock); }
+    // Finds and opens the OBU in m_Device: a DeviceState.
+    int ConnectOBU();
     // Runs `transaction` (already built) by the device state.
     template <class Transaction, class Entry>
     CString RunTransaction(Transaction& transaction, Entry entry);
-    CString RunWrite(const CString& commandText, uint8_t command);
+    CString RunWrite(const Hold& hold, const CString& commandText, uint8_t command);
 
-    std::recursive_mutex m_DeviceLock;
+    DeviceLock m_DeviceLock;
     uint8_t m_KeyArea[40] = {};  // only its first 16 bytes, m_ProductKey, are used
     uint8_t* const m_ProductKey = m_KeyArea;
     CHIDDevice m_Device;

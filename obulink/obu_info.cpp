@@ -57,7 +57,7 @@ void AppendHex(std::string& text, const uint8_t* d, size_t from, size_t count)
 
 }  // namespace
 
-int HexDigitValue(char c)
+int HexDigitOrMinusOne(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;

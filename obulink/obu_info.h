@@ -74,5 +74,6 @@ void PackObuRecord(uint8_t kind, const ObuInfoArea& area, uint8_t flags, uint8_t
 inline constexpr size_t kObuInfoTextLength = 69;
 CString ObuInformationText(const uint8_t* d);
 
-// A hexadecimal digit's value ('0'-'9', 'A'-'F', 'a'-'f'), or -1.
-int HexDigitValue(char c);
+// A hexadecimal digit's value ('0'-'9', 'A'-'F', 'a'-'f'), or -1 for any
+// other character.
+int HexDigitOrMinusOne(char c);

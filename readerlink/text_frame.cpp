@@ -8,7 +8,7 @@
 
 namespace tarnlink {
 
-int HexDigitValue(char character)
+int HexDigitOrZero(char character)
 {
     if (character >= '0' && character <= '9') return character - '0';
     if (character >= 'A' && character <= 'F') return character - 'A' + 10;
@@ -20,8 +20,8 @@ uint8_t TextCheck(const std::string& line)
 {
     uint8_t check = 0;
     for (size_t i = 0; i < line.size(); i += 2) {
-        const int low = i + 1 < line.size() ? HexDigitValue(line[i + 1]) : 0;
-        check ^= static_cast<uint8_t>(HexDigitValue(line[i]) * 16 + low);
+        const int low = i + 1 < line.size() ? HexDigitOrZero(line[i + 1]) : 0;
+        check ^= static_cast<uint8_t>(HexDigitOrZero(line[i]) * 16 + low);
     }
     return check;
 }
@@ -43,7 +43,7 @@ int TextReplyReceiver::Pair(const std::string& text, size_t index)
     const size_t at = index * 2;
     const char high = at < text.size() ? text[at] : '0';
     const char low = at + 1 < text.size() ? text[at + 1] : '0';
-    return HexDigitValue(high) * 16 + HexDigitValue(low);
+    return HexDigitOrZero(high) * 16 + HexDigitOrZero(low);
 }
 
 int TextReplyReceiver::StatusResult(int status, int textLength)

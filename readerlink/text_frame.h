@@ -14,7 +14,7 @@
 namespace tarnlink {
 
 // "0" to "9", "A" to "F", "a" to "f" give their value; anything else 0.
-int HexDigitValue(char character);
+int HexDigitOrZero(char character);
 uint8_t TextCheck(const std::string& line);
 // Line, check and ETX into `frame`: the frame length, or -1 when it does not fit.
 int BuildTextFrame(const std::string& line, uint8_t* frame, int capacity);

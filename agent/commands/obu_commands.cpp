@@ -7,16 +7,19 @@
 
 namespace {
 
-// Open, operation, close, with the OBU held for the three steps.
+using Hold = CObuSelfIssueCtrl::Hold;
+
+// Open, operation, close, under one hold of the OBU. A command started from
+// inside another's wait on this thread gets a refused hold: its steps then
+// touch nothing and answer as for an OBU that cannot be opened ("1:1"; the key
+// and the S-code need no OBU: "1:" and "1:" + the S-code).
 template <class Operation>
 CString OpenRunClose(Operation operation)
 {
-    auto hold = g_ObuSelfIssueCtrl.HoldDevice();
-    CString openSlot = COBUIssueCtrl::kUnfilledSlot;
-    CString operationSlot = COBUIssueCtrl::kUnfilledSlot;
-    openSlot = g_ObuSelfIssueCtrl.OpenOBU();
-    operationSlot = operation();
-    g_ObuSelfIssueCtrl.CloseOBU();
+    const Hold hold = g_ObuSelfIssueCtrl.HoldDevice();
+    const CString openSlot = g_ObuSelfIssueCtrl.OpenOBU(hold);
+    const CString operationSlot = operation(hold);
+    g_ObuSelfIssueCtrl.CloseOBU(hold);
     return COBUIssueCtrl::JoinSlots(openSlot, operationSlot);
 }
 
@@ -24,44 +27,46 @@ CString OpenRunClose(Operation operation)
 
 CString COBUIssueCtrl::FetchMFSN()
 {
-    return OpenRunClose([] { return g_ObuSelfIssueCtrl.GetMFSN(); });
+    return OpenRunClose([](const Hold& hold) { return g_ObuSelfIssueCtrl.GetMFSN(hold); });
 }
 
 CString COBUIssueCtrl::SetManufactureKey(const CString& keyText)
 {
-    return OpenRunClose([&] { return g_ObuSelfIssueCtrl.SetProductKey(keyText); });
+    return OpenRunClose([&](const Hold&) { return g_ObuSelfIssueCtrl.SetProductKey(keyText); });
 }
 
 CString COBUIssueCtrl::ResetTerminal()
 {
-    return OpenRunClose([] { return g_ObuSelfIssueCtrl.ResetOBU(); });
+    return OpenRunClose([](const Hold& hold) { return g_ObuSelfIssueCtrl.ResetOBU(hold); });
 }
 
 CString COBUIssueCtrl::QueryTerminalInfo()
 {
-    return OpenRunClose([] { return g_ObuSelfIssueCtrl.GetOBUInfo(); });
+    return OpenRunClose([](const Hold& hold) { return g_ObuSelfIssueCtrl.GetOBUInfo(hold); });
 }
 
 CString COBUIssueCtrl::IssueTerminal(const CString& param)
 {
-    return OpenRunClose([&] { return g_ObuSelfIssueCtrl.ActiveOBU(param); });
+    return OpenRunClose([&](const Hold& hold) { return g_ObuSelfIssueCtrl.ActiveOBU(hold, param); });
 }
 
 CString COBUIssueCtrl::UpdateTerminalInfo(const CString& param)
 {
-    return OpenRunClose([&] { return g_ObuSelfIssueCtrl.ChangeOBUInfo(param); });
+    return OpenRunClose([&](const Hold& hold) { return g_ObuSelfIssueCtrl.ChangeOBUInfo(hold, param); });
 }
 
 CString COBUIssueCtrl::ReIssueTerminal(const CString& param)
 {
-    return OpenRunClose([&] { return g_ObuSelfIssueCtrl.ReactiveOBU(param); });
+    return OpenRunClose([&](const Hold& hold) { return g_ObuSelfIssueCtrl.ReactiveOBU(hold, param); });
 }
 
 CString COBUIssueCtrl::CreateScode(const CString& param)
 {
-    return OpenRunClose([&] { return g_ObuSelfIssueCtrl.CreateScode(param); });
+    return OpenRunClose([&](const Hold&) { return g_ObuSelfIssueCtrl.CreateScode(param); });
 }
 
+// Alone, each step takes its own hold (refused from inside another command's
+// wait on this thread: "1").
 CString COBUIssueCtrl::OpenTerminal()
 {
     return g_ObuSelfIssueCtrl.OpenOBU();

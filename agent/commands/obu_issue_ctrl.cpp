@@ -1,5 +1,6 @@
 #include "agent/commands/obu_issue_ctrl.h"
 
+#include <mutex>
 #include <string>
 
 #include "framework/lifetime.h"
@@ -9,10 +10,16 @@ COBUIssueCtrl::COBUIssueCtrl()
     corvane::NoteLifetime(this, "COBUIssueCtrl", true);
 }
 
-// At exit the controller closes whatever card link is open.
+// At exit the controller closes whatever card link is open. The web server is
+// never stopped, so a client thread may still be inside a card command: the
+// close waits for it (its reader time-outs bound the wait), as another card
+// command would.
 COBUIssueCtrl::~COBUIssueCtrl()
 {
-    CloseCardReader();
+    {
+        std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
+        CloseCardReader();
+    }
     corvane::NoteLifetime(this, "COBUIssueCtrl", false);
 }
 

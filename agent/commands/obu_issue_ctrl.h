@@ -29,10 +29,7 @@ struct CommandGroup {
 class COBUIssueCtrl {
 public:
     COBUIssueCtrl();
-    virtual ~COBUIssueCtrl();
-
-    // The controller's one virtual operation; it does nothing.
-    virtual void Reserved() {}
+    ~COBUIssueCtrl();
 
     // Runs the command method of `id` with `param`. Returns false, leaving
     // `result` alone, when no command method has this id.

@@ -17,6 +17,7 @@
 #include "framework/clock.h"
 #include "tests/obulink/test_transaction.h"
 #include "tests/sim/biu_simulator.h"
+#include "tests/sim/click_pump.h"
 #include "tests/sim/scaled_clock.h"
 #include "tests/sim/sim_hid_platform.h"
 
@@ -288,6 +289,32 @@ TEST_F(BiometricCommands, ConnectionStateIsAnsweredWhileAScreenRunsAndCloseWaits
     EXPECT_EQ(registration.Result(), "2");
     EXPECT_EQ(close.Result(), "2");
     EXPECT_EQ(sim.OpenHandles(), 0);
+}
+
+TEST_F(BiometricCommands, ACommandStartedInsideAnotherOnesWaitIsRefusedAndTheOtherAnswersAsIfAlone)
+{
+    AttachUnit();
+    ASSERT_EQ(Run(61, kKeyText), "2");
+    unit.userInfo = {1, 1, 0x12, 0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const CString alone = Run(66);
+    ASSERT_EQ(alone.GetLength(), 21u);
+
+    // The panel's close, connect and initiation buttons clicked while the
+    // user information waits on the same thread: each answers as for a unit
+    // found but not opened, and none reaches the unit or its handle.
+    std::vector<std::string> nested;
+    ClickPump clicks([&] {
+        nested.push_back(Run(62).str());
+        nested.push_back(Run(61, kKeyText).str());
+        nested.push_back(Run(64).str());
+    });
+    g_BIUIssueCtrl.SetServices({&clock, &clicks}, &random);
+    EXPECT_EQ(Run(66), alone);
+    ASSERT_TRUE(clicks.Clicked());
+    EXPECT_EQ(nested, (std::vector<std::string>{"1", "1", "1"}));
+    EXPECT_EQ(unit.Observed().commands, 2);
+    EXPECT_EQ(sim.OpenHandles(), 1);
+    EXPECT_EQ(Run(63), "2");
 }
 
 TEST_F(BiometricCommands, TransactionsRunOnTheOpenUnit)

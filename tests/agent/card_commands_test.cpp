@@ -4,12 +4,16 @@
 // builds the PC/SC link is the agent's CCardReader bound to a virtual service.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "agent/commands/obu_issue_ctrl.h"
+#include "framework/clock.h"
 #include "tests/agent/fixed_time.h"
 #include "tests/sim/sim_card_links.h"
 #include "tests/sim/test_pcsc_link.h"
@@ -526,6 +530,78 @@ TEST(CardCommands, CloseStepAtExit)
         EXPECT_TRUE(pcsc->Connected());
     }
     EXPECT_FALSE(pcsc->Connected()) << "the controller's end closes the PC/SC card";
+}
+
+namespace {
+
+// A PC/SC link whose card answers (90 00) only once the test lets it, and
+// which notes a close that comes while a command is on the line.
+class HeldPcscLink : public card::IPcscLink {
+public:
+    bool Connect() override { return true; }
+    bool Transmit(const uint8_t*, size_t, uint8_t* reply, size_t, size_t& replyLength) override
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        m_transmitting = true;
+        m_changed.notify_all();
+        m_changed.wait(hold, [this] { return m_released; });
+        m_transmitting = false;
+        reply[0] = 0x90;
+        reply[1] = 0x00;
+        replyLength = 2;
+        return true;
+    }
+    void Close() override
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        if (m_transmitting) m_closedDuringCommand = true;
+    }
+    void WaitTransmitting()
+    {
+        std::unique_lock<std::mutex> hold(m_lock);
+        m_changed.wait(hold, [this] { return m_transmitting; });
+    }
+    void Release()
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_released = true;
+        m_changed.notify_all();
+    }
+    bool ClosedDuringCommand()
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        return m_closedDuringCommand;
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_transmitting = false;
+    bool m_released = false;
+    bool m_closedDuringCommand = false;
+};
+
+}  // namespace
+
+TEST(CardCommands, TheCloseAtExitWaitsForTheCardCommandUnderWay)
+{
+    HeldPcscLink link;
+    auto ctrl = std::make_unique<COBUIssueCtrl>();
+    ctrl->CardAccess().UseLinks(nullptr, &link);
+    std::thread client([&] { ctrl->FindCard(); });
+    link.WaitTransmitting();
+    std::atomic<bool> ended{false};
+    std::thread exiting([&] {
+        ctrl.reset();
+        ended = true;
+    });
+    corvane::SleepMs(200);
+    EXPECT_FALSE(ended) << "the end waits for the command";
+    EXPECT_FALSE(link.ClosedDuringCommand());
+    link.Release();
+    client.join();
+    exiting.join();
+    EXPECT_TRUE(ended);
 }
 
 TEST(CardCommands, RequestsOfTwoConnectionsTakeTurns)

@@ -1,6 +1,7 @@
 // The OBU commands (ids 31 to 40) through the command table: answer forms,
-// the devices they leave open or closed, and requests on several threads at
-// once taking turns on the one OBU.
+// the devices they leave open or closed, requests on several threads at once
+// taking turns on the one OBU, and a command started from inside another's
+// wait on the same thread.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "agent/commands/obu_issue_ctrl.h"
 #include "tests/agent/obu_command_fixture.h"
+#include "tests/sim/click_pump.h"
 
 using namespace obu_commands_test;
 
@@ -146,4 +148,28 @@ TEST_F(ObuCommands, RequestsOnSeveralThreadsTakeTurns)
     for (size_t i = 0; i < answers.size(); ++i)
         EXPECT_EQ(answers[i].str(), i % 2 ? "1" : expected) << i;
     EXPECT_EQ(obu.Observed().commands, 1 + 6);
+}
+
+TEST_F(ObuCommands, ACommandStartedInsideAnotherOnesWaitIsRefusedAndTheOtherAnswersAsIfAlone)
+{
+    Attach();
+    ASSERT_EQ(Command(32, kProductText), "2:");
+    ObuFields f;
+    ASSERT_EQ(Command(35, f.Text()), "2:" + f.InformationText('1'));
+
+    // The panel's serial-number button, then its open and close buttons,
+    // clicked while the information read waits on the same thread: each is
+    // refused as for an OBU that cannot be opened, and none reaches the OBU
+    // or the handle the read is using.
+    std::vector<std::string> nested;
+    ClickPump clicks([&] {
+        for (int id : {31, 39, 40}) nested.push_back(Command(id).str());
+    });
+    g_ObuSelfIssueCtrl.SetServices({&clock, &clicks}, &random);
+    EXPECT_EQ(Command(34), "2:" + f.InformationText('1'));
+    ASSERT_TRUE(clicks.Clicked());
+    EXPECT_EQ(nested, (std::vector<std::string>{"1:1", "1", "1"}));
+    EXPECT_EQ(obu.Observed().mfsnReads, 0);
+    EXPECT_EQ(obu.Observed().commands, 2);
+    EXPECT_EQ(sim.OpenHandles(), 0);
 }

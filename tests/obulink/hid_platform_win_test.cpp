@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "framework/clock.h"
+#include "obulink/exchange_wait.h"
 #include "obulink/hid_device.h"
 #include "obulink/hid_platform_win.h"
 #include "tests/obulink/test_transaction.h"
@@ -108,15 +111,22 @@ LRESULT CALLBACK CountingWindow(HWND window, UINT message, WPARAM w, LPARAM l)
     return DefWindowProcA(window, message, w, l);
 }
 
-TEST(Win32Wait, WindowMessagesAreDispatchedWhileTheExchangeWaits)
+// A message-only window that counts the WM_APP + 7 dispatched to it.
+HWND CountingMessageWindow()
 {
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = CountingWindow;
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "CorvaneObuWaitTest";
     RegisterClassA(&windowClass);
-    HWND window = CreateWindowA("CorvaneObuWaitTest", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                windowClass.hInstance, nullptr);
+    return CreateWindowA("CorvaneObuWaitTest", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, windowClass.hInstance,
+                         nullptr);
+}
+
+TEST(Win32Wait, WindowMessagesAreDispatchedWhileTheExchangeWaits)
+{
+    g_dispatched = 0;
+    HWND window = CountingMessageWindow();
     ASSERT_NE(window, nullptr);
 
     const uint8_t product[16] = {1, 2, 3};
@@ -133,6 +143,42 @@ TEST(Win32Wait, WindowMessagesAreDispatchedWhileTheExchangeWaits)
     EXPECT_EQ(tx.Run(), ExchangeOutcome::Succeeded);
     EXPECT_EQ(g_dispatched, 1);
     device.CloseHandleAndReset();
+    DestroyWindow(window);
+}
+
+TEST(Win32Wait, AQuitEndsTheDispatchingAndIsLeftForTheThreadsOwnLoop)
+{
+    g_dispatched = 0;
+    HWND window = CountingMessageWindow();
+    ASSERT_NE(window, nullptr);
+
+    // The tray's exit while a command waits on this thread: the wait goes on
+    // until its exchange is done, dispatching nothing more (a message posted
+    // meanwhile waits too), and the quit stays for the loop that runs the
+    // thread, with its exit code.
+    PostQuitMessage(7);
+    std::atomic<bool> done{false};
+    std::thread exchange([&] {
+        Sleep(50);
+        PostMessageA(window, WM_APP + 7, 0, 0);
+        Sleep(150);
+        done = true;
+    });
+    const uint64_t start = corvane::MonotonicMs();
+    const bool answered = WaitForFlag(done, 5000, ExchangeServices());
+    const uint64_t waited = corvane::MonotonicMs() - start;
+    exchange.join();
+    EXPECT_TRUE(answered);
+    EXPECT_LT(waited, 4000u) << "ended by its flag, not its limit";
+    EXPECT_EQ(g_dispatched, 0) << "nothing is dispatched once the thread is asked to quit";
+
+    MSG message;
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) << "the quit is gone";
+    BOOL got;
+    while ((got = GetMessageA(&message, nullptr, 0, 0)) > 0) DispatchMessageA(&message);
+    EXPECT_EQ(got, 0);
+    EXPECT_EQ(message.wParam, 7u);
+    EXPECT_EQ(g_dispatched, 1) << "the message posted during the wait, by the thread's own loop";
     DestroyWindow(window);
 }
 

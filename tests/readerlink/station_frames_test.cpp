@@ -99,10 +99,10 @@ TEST(NodeFrames, BusReceiverKeepsTheWholeFrameForTheEcho)
 
 TEST(TextFrames, CheckAndFrame)
 {
-    EXPECT_EQ(tarnlink::HexDigitValue('7'), 7);
-    EXPECT_EQ(tarnlink::HexDigitValue('b'), 11);
-    EXPECT_EQ(tarnlink::HexDigitValue('F'), 15);
-    EXPECT_EQ(tarnlink::HexDigitValue('G'), 0);
+    EXPECT_EQ(tarnlink::HexDigitOrZero('7'), 7);
+    EXPECT_EQ(tarnlink::HexDigitOrZero('b'), 11);
+    EXPECT_EQ(tarnlink::HexDigitOrZero('F'), 15);
+    EXPECT_EQ(tarnlink::HexDigitOrZero('G'), 0);
     // 60 ^ 01 ^ DB = BA.
     uint8_t frame[32];
     const int n = tarnlink::BuildTextFrame("6001DB", frame, sizeof frame);

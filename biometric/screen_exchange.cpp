@@ -256,8 +256,10 @@ void CRegistScan::StartFingerRegist(uint8_t finger)
 {
     m_byFinger = finger;
     m_bRandomKnown = 0;
-    RequestRandomKey();
+    // Scanning from the request on: the reader thread may take the answers
+    // (and finish the registration) before this thread goes on.
     m_nStep = 2;
+    RequestRandomKey();
 }
 
 void CRegistScan::TraceReport(const uint8_t* report, bool randomKeyAnswer)

@@ -71,7 +71,7 @@ public:
         bool handshakeKnown = false;
         bool handshakeAccepted = false;  // 0x10 and seven zeros
         // The last command answer that the system gathers whole (and can
-        // decrypt): its plaintext; empty when none.
+        // decrypt) and takes as the command's: its plaintext; empty when none.
         std::vector<uint8_t> answer;
         uint64_t answerLastReport = 0;    // the number its last report is taken under (TakeQueued)
     };
@@ -126,9 +126,10 @@ private:
         const auto key = ObuSimulator::DeviceKey(product, m_appRandom, nullptr);
         const bool first = m_platform.Queued() == 0;
         const size_t reports = Deliver(answer, key);
-        // The system takes the first 16 bytes of the first report; what
-        // follows a longer answer would be read as the command's answer.
-        if (first && reports == 1 && answer.chunk >= 16 && m_platform.InputReportLength() >= 9 + 16) {
+        // The system takes a random-key answer only as a whole one-block
+        // message in one report.
+        if (first && reports == 1 && answer.plain.size() == 16 && answer.chunk >= 16 &&
+            m_platform.InputReportLength() >= 9 + 16) {
             m_session = true;
             std::memcpy(m_deviceRandom, &answer.plain[8], 8);
             seen.handshakeKnown = true;
@@ -166,8 +167,10 @@ private:
         const bool first = m_platform.Queued() == 0;
         Deliver(answer, key);
         // Read whole: nothing before it, every report's data within the
-        // input report, and the whole within the system's capacity.
-        if (first && m_platform.InputReportLength() >= 9 + answer.chunk && answer.plain.size() <= m_capacity) {
+        // input report, the whole within the system's capacity, and the
+        // command's own answer (its command byte).
+        if (first && m_platform.InputReportLength() >= 9 + answer.chunk && answer.plain.size() <= m_capacity &&
+            answer.plain[0] == seen.command[0]) {
             seen.answer = answer.plain;
             seen.answerLastReport = m_platform.QueuedEver();
         }

@@ -45,6 +45,19 @@ corvane_prefix_step() {
     return "$rc"
 }
 
+# Whether a window manager runs on $DISPLAY (0), none does (1), or the display
+# cannot be reached (2). A window manager names a window of its own in the
+# root window's _NET_SUPPORTING_WM_CHECK, and that window names itself there
+# too (one that has ended may leave the root's property naming a window that
+# is gone).
+corvane_window_manager() {
+    local said id
+    said="$(timeout 5 xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null)" || return 2
+    case "$said" in *"window id # 0x"*) id="${said##* }" ;; *) return 1 ;; esac
+    said="$(timeout 5 xprop -id "$id" _NET_SUPPORTING_WM_CHECK 2>/dev/null)" || return 1
+    [ "${said##* }" = "$id" ]
+}
+
 corvane_wine_prefix() {
     mkdir -p "$(dirname "$WINEPREFIX")"
     (
@@ -69,16 +82,21 @@ corvane_wine_prefix() {
             corvane_prefix_step "waiting for the prefix's Wine programs to end" wineserver -w || exit 1
             touch "$WINEPREFIX/.corvane-ready"
         fi
-        # Window frames: on our own Xvfb there is no window manager, so Wine
-        # draws the frames itself and does not wait (2 s each) for a window
-        # manager to withdraw every window that closes; on a desktop the
-        # desktop's window manager frames Wine's windows.
-        frames=Y
-        [ "${CORVANE_OWN_DISPLAY:-}" = 1 ] && frames=N
+        # Window frames: a window manager on the display frames Wine's windows
+        # (managed windows). Without one Wine draws the frames itself: a managed
+        # window's close would wait 2 s for a window manager to withdraw it.
+        found=0
+        corvane_window_manager || found=$?
+        case "$found" in
+            0) frames=Y why="DISPLAY=$DISPLAY has a window manager: it frames Wine's windows" ;;
+            1) frames=N why="DISPLAY=$DISPLAY has no window manager: Wine frames its windows itself" ;;
+            *) frames=N why="DISPLAY=${DISPLAY:-} cannot be reached: Wine will frame its windows itself" ;;
+        esac
         if [ "$(cat "$WINEPREFIX/.corvane-managed" 2>/dev/null)" != "$frames" ]; then
             corvane_prefix_step "setting the windows managed to $frames" \
                 "$WINELOADER" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$frames" /f || exit 1
             echo "$frames" >"$WINEPREFIX/.corvane-managed"
+            echo "wine-env.sh: $why (Wine prefix $WINEPREFIX, Managed=$frames)" >&2
         fi
     ) 9>"$WINEPREFIX.lock"
 }

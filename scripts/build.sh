@@ -28,5 +28,14 @@ case "$kind" in
     *) echo "usage: $0 windows|win64|host" >&2; exit 2 ;;
 esac
 build="$root/build/$kind"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" "${configure[@]}" >/dev/null
+# CMake's configure step (seconds, most of it finding Python) runs when the
+# build has not been configured with these arguments; otherwise Ninja runs it
+# by itself when a CMake file has changed.
+args=(-S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${extra[@]}" "${configure[@]}")
+stamp="$build/.corvane-configured-with"
+if [ ! -f "$build/build.ninja" ] || [ "$(cat "$stamp" 2>/dev/null)" != "${args[*]}" ]; then
+    rm -f "$stamp"
+    cmake "${args[@]}" >/dev/null
+    printf '%s' "${args[*]}" >"$stamp"
+fi
 cmake --build "$build" -j"$(nproc)" "${targets[@]}"

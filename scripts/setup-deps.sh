@@ -4,7 +4,19 @@
 set -euo pipefail
 
 need=()
-have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
+# The packages installed, as name:architecture, from one query of dpkg; a name
+# without an architecture is this machine's own or an "all" package.
+declare -A installed=()
+while read -r name want flag state; do
+    [ "$flag $state" = "ok installed" ] && installed[$name]=1
+done < <(dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' 2>/dev/null)
+native="$(dpkg --print-architecture)"
+have() {
+    case "$1" in
+        *:*) [ -n "${installed[$1]:-}" ] ;;
+        *) [ -n "${installed[$1:$native]:-}" ] || [ -n "${installed[$1:all]:-}" ] ;;
+    esac
+}
 probe="$HOME/.cache/corvane/runs-32-bit"
 mkdir -p "$(dirname "$probe")"
 

@@ -4,8 +4,7 @@ if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
         if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
             Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
             CORVANE_XVFB_PID=$!
-            export DISPLAY=":$n"
-            export CORVANE_OWN_DISPLAY=1  # no window manager on it
+            export DISPLAY=":$n"  # no window manager on it
             for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
             trap 'kill $CORVANE_XVFB_PID 2>/dev/null' EXIT
             break

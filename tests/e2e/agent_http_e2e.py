@@ -2,12 +2,15 @@
 """End to end: the real Corvane.exe under Wine, answered over HTTP on port 90.
 
 curl checks the exact bytes of the 200, 404 and NOFUNC answers and the log file
-lines; a headless Chromium loads a local page whose <script> tag calls the
-agent by JSONP and writes the result into the page.
+lines; a raw socket that goes quiet is closed after the agent's idle time (a
+connection with no network event for 200 ms); a headless Chromium loads a
+local page whose <script> tag calls the agent by JSONP and writes the result
+into the page.
 usage: agent_http_e2e.py Corvane.exe
 """
 import os
 import re
+import socket
 import subprocess
 import sys
 import tempfile
@@ -19,10 +22,42 @@ import wine_agent  # noqa: E402
 DATE = rb"[A-Z][a-z]{2}, \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d GMT"
 check = wine_agent.Checks()
 
+# The agent closes a connection that has no network event for 200 ms. A close
+# comes no earlier than that after the client's last byte; the upper bound
+# leaves a busy machine over a second and is still below any idle time of 2 s.
+IDLE_CLOSE_BOUNDS = (0.15, 1.5)
+
 
 def curl(path, *extra):
     return subprocess.run(["curl", "-s", "-i", "--max-time", "10", *extra, "http://127.0.0.1:90" + path],
                           capture_output=True, check=False).stdout
+
+
+def quiet_until_closed(sent=b""):
+    """Connects, sends `sent` and then nothing: (seconds from the last byte
+    sent to the agent's close, bytes received), or (None, bytes) when the
+    connection is still open after 10 s."""
+    with socket.create_connection(("127.0.0.1", 90), timeout=10) as s:
+        s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        s.sendall(sent)
+        last = time.monotonic()
+        received = b""
+        try:
+            while chunk := s.recv(4096):
+                received += chunk
+        except ConnectionResetError:
+            pass
+        except socket.timeout:
+            return None, received
+        return time.monotonic() - last, received
+
+
+def check_idle_close(name, sent=b""):
+    waited, received = quiet_until_closed(sent)
+    low, high = IDLE_CLOSE_BOUNDS
+    detail = "still open after 10 s" if waited is None else f"closed after {waited * 1000:.0f} ms"
+    check(f"{name} is closed {low * 1000:.0f} ms to {high * 1000:.0f} ms after its last byte ({detail})",
+          waited is not None and low <= waited <= high and received == b"", received)
 
 
 def main():
@@ -54,6 +89,10 @@ def main():
                           rb"\[ParseRequest\]\t\[0\]")
         check("each request writes one 'callback in' line to VURovivu.log",
               sum(1 for l in new_lines if line.fullmatch(l)) == 4, new_lines)
+
+        check_idle_close("a connection that sends nothing")
+        check_idle_close("a connection that sent part of a request",
+                         b"GET /Corvane.html?callback=cb&id=88 HTTP/1.1\r\nHost: 127.0.0.1\r\n")
 
         with tempfile.TemporaryDirectory() as tmp:
             page = os.path.join(tmp, "page.html")

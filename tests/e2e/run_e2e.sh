@@ -3,5 +3,5 @@
 # Wine environment, then runs python3 with the arguments.
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 . "$here/../../scripts/with-display.sh"
-. "$here/../../scripts/wine-env.sh"
+. "$here/../../scripts/wine-env.sh" || exit 1
 python3 "$@"

@@ -8,9 +8,10 @@ ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 
 def wine_environment():
-    """The environment scripts/wine-env.sh sets up (the prefix made once)."""
+    """The environment scripts/wine-env.sh sets up (the prefix made once);
+    what the set-up says goes to the driver's output."""
     out = subprocess.run(["bash", "-c", f". '{ROOT}/scripts/wine-env.sh' && env -0"],
-                         capture_output=True, check=True).stdout
+                         stdout=subprocess.PIPE, check=True).stdout
     return dict(item.split("=", 1) for item in out.decode().split("\0") if "=" in item)
 
 

@@ -151,7 +151,6 @@ public:
     void Settle() { m_Awaiting = Awaiting::Nothing; }
     // The trace line of a report that was dropped.
     void TraceDropped(const Intake& intake) const;
-    Awaiting Outstanding() const { return m_Awaiting.load(); }
 
 private:
     CHidDeviceRecord& m_Device;

@@ -27,11 +27,6 @@ void DeviceLock::MarkWindowThread()
     t_windowThread = true;
 }
 
-bool DeviceLock::OnWindowThread()
-{
-    return t_windowThread;
-}
-
 DeviceLock::Hold DeviceLock::Take()
 {
     const std::thread::id self = std::this_thread::get_id();

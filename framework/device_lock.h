@@ -51,7 +51,6 @@ public:
     // Marks the calling thread as the one that owns the agent's windows (the
     // application's main thread, at start-up). The mark stays with the thread.
     static void MarkWindowThread();
-    static bool OnWindowThread();
 
     // Waits while another thread holds the lock; refused (an empty Hold) on the
     // thread that holds it, and on the window thread while another holds it.

@@ -3,7 +3,11 @@
 // g_OBUIssueCtrl that the issuing page's request runs, with a fixed argument
 // where the command takes one, and shows its answer in a message box. The
 // fixed arguments go through the commands' own checks: an argument that a
-// command refuses shows that command's refusal. The edit and check boxes of
+// command refuses shows that command's refusal. The panel runs on the thread
+// that owns the agent's windows, which never waits for a device: a button
+// whose device another command holds (a page client's, or the one whose wait
+// dispatched the click) shows at once what its command answers when the device
+// cannot be opened (framework/device_lock.h). The edit and check boxes of
 // the template are read by nothing. "서버 접속" starts the connection check
 // (connection_check_win.h).
 #pragma once

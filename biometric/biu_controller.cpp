@@ -49,21 +49,20 @@ CQv_BIUIssueCtrl::~CQv_BIUIssueCtrl()
 
 void CQv_BIUIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSource* random)
 {
-    // Refused only on a thread that holds the unit already: then no other
-    // thread uses the services meanwhile.
-    const DeviceLock::Hold hold = m_UnitLock.Take();
+    // Refused only on a thread that holds the unit already, or on the window
+    // thread while another holds it (the services are set while none does).
+    const Hold hold = HoldDevice();
     m_Services = services;
     m_pRandom = random;
 }
 
-CString CQv_BIUIssueCtrl::SetProductKey(const CString& keyText)
+CString CQv_BIUIssueCtrl::SetProductKey(const Hold& hold, const CString& keyText)
 {
-    {
-        // Waits for a command of another thread. Refused, this thread holds
-        // the unit already (a command whose wait started this one): no other
-        // thread reads the key meanwhile, and the command under way has its
-        // own copy.
-        const DeviceLock::Hold hold = m_UnitLock.Take();
+    // Refused because another thread holds the unit, the key stays: that
+    // thread's command may be reading it. Refused on a thread that holds the
+    // unit already (a command whose wait started this one), no other thread
+    // reads the key meanwhile, and the command under way has its own copy.
+    if (m_UnitLock.GuardedHere(hold)) {
         // Only the characters the page sent are read; missing ones give 0.
         char chars[kKeyTextLength];
         for (size_t i = 0; i < kKeyTextLength; ++i)
@@ -82,20 +81,18 @@ int32_t CQv_BIUIssueCtrl::FindDevice()
     return m_Device.OpenDevice(n - 1) == kHidDone ? kOpen : kOpenFailed;
 }
 
-CString CQv_BIUIssueCtrl::OpenBIU()
+CString CQv_BIUIssueCtrl::OpenBIU(const Hold& hold)
 {
-    const DeviceLock::Hold unit = m_UnitLock.Take();
-    if (!unit) return StateText(kOpenFailed);  // a command of this thread is using the unit
+    if (!hold.Holds(m_UnitLock)) return StateText(kOpenFailed);  // a command of this thread is using the unit
     std::lock_guard<std::mutex> record(m_RecordLock);
     if (m_Device.m_bOpened) m_Device.CloseHandleAndReset();
     m_nDeviceState = FindDevice();
     return StateText(m_nDeviceState);
 }
 
-CString CQv_BIUIssueCtrl::CloseBIU()
+CString CQv_BIUIssueCtrl::CloseBIU(const Hold& hold)
 {
-    const DeviceLock::Hold unit = m_UnitLock.Take();
-    if (!unit) return "1";  // as with nothing open; the unit stays open for the command using it
+    if (!hold.Holds(m_UnitLock)) return "1";  // as with nothing open; the unit stays open for the command using it
     std::lock_guard<std::mutex> record(m_RecordLock);
     CString text = "1";
     if (m_Device.m_bOpened) {
@@ -130,17 +127,16 @@ int32_t CQv_BIUIssueCtrl::CopyRecord(CBIUHIDDevice& copy)
     return m_nDeviceState;
 }
 
-int32_t CQv_BIUIssueCtrl::StateFor(const DeviceLock::Hold& hold, CBIUHIDDevice& copy)
+int32_t CQv_BIUIssueCtrl::StateFor(const Hold& hold, CBIUHIDDevice& copy)
 {
-    // Refused: a command of this thread is using the unit, and this one is
-    // answered as for a unit found but not opened.
-    return hold ? CopyRecord(copy) : kOpenFailed;
+    // Refused: another command is using the unit, and this one is answered as
+    // for a unit found but not opened.
+    return hold.Holds(m_UnitLock) ? CopyRecord(copy) : kOpenFailed;
 }
 
 template <class Transaction, class Entry>
-CString CQv_BIUIssueCtrl::RunTransaction(Entry entry)
+CString CQv_BIUIssueCtrl::RunTransaction(const Hold& hold, Entry entry)
 {
-    const DeviceLock::Hold hold = m_UnitLock.Take();
     CBIUHIDDevice device;
     switch (StateFor(hold, device)) {
     case kNoDevice: return "0";
@@ -155,35 +151,35 @@ CString CQv_BIUIssueCtrl::RunTransaction(Entry entry)
     return entry(transaction);
 }
 
-CString CQv_BIUIssueCtrl::InitiateBIU()
+CString CQv_BIUIssueCtrl::InitiateBIU(const Hold& hold)
 {
-    return RunTransaction<CInitiateBIU>([](CInitiateBIU& t) { return t.InitiateBIU(); });
+    return RunTransaction<CInitiateBIU>(hold, [](CInitiateBIU& t) { return t.InitiateBIU(); });
 }
 
-CString CQv_BIUIssueCtrl::GetBIUInfo()
+CString CQv_BIUIssueCtrl::GetBIUInfo(const Hold& hold)
 {
-    return RunTransaction<CGetBIUBIUInfo>([](CGetBIUBIUInfo& t) { return t.GetBIUInfo(); });
+    return RunTransaction<CGetBIUBIUInfo>(hold, [](CGetBIUBIUInfo& t) { return t.GetBIUInfo(); });
 }
 
-CString CQv_BIUIssueCtrl::GetUserInfo()
+CString CQv_BIUIssueCtrl::GetUserInfo(const Hold& hold)
 {
-    return RunTransaction<CBIUInquery>([](CBIUInquery& t) { return t.GetUserInfo(); });
+    return RunTransaction<CBIUInquery>(hold, [](CBIUInquery& t) { return t.GetUserInfo(); });
 }
 
-CString CQv_BIUIssueCtrl::DeleteFingerprint(const CString& text)
+CString CQv_BIUIssueCtrl::DeleteFingerprint(const Hold& hold, const CString& text)
 {
-    return RunTransaction<CDelete>([&](CDelete& t) { return DeleteNamedUser(t, text); });
+    return RunTransaction<CDelete>(hold, [&](CDelete& t) { return DeleteNamedUser(t, text); });
 }
 
-CString CQv_BIUIssueCtrl::DeleteUser(const CString& text)
+CString CQv_BIUIssueCtrl::DeleteUser(const Hold& hold, const CString& text)
 {
-    return RunTransaction<CDeleteUser>([&](CDeleteUser& t) { return DeleteNamedUser(t, text); });
+    return RunTransaction<CDeleteUser>(hold, [&](CDeleteUser& t) { return DeleteNamedUser(t, text); });
 }
 
-CString CQv_BIUIssueCtrl::RegistBIUInfo(const CString& text)
+CString CQv_BIUIssueCtrl::RegistBIUInfo(const Hold& hold, const CString& text)
 {
     // A text shorter than the holder record's 152 characters sends nothing.
-    return RunTransaction<CRegistBIUInfo>([&](CRegistBIUInfo& t) {
+    return RunTransaction<CRegistBIUInfo>(hold, [&](CRegistBIUInfo& t) {
         t.SetHolderText(text);
         return t.RegistBIUInfo();
     });
@@ -209,51 +205,34 @@ int8_t CQv_BIUIssueCtrl::ReadRegId(const CString& text)
     return static_cast<int8_t>(biu::IsUserNumber(id) ? id : 0);
 }
 
-CString CQv_BIUIssueCtrl::RegistFingerprint(const CString& userText, const CString& fingerText)
+template <class Input>
+CString CQv_BIUIssueCtrl::RunScreen(const Hold& hold, Input& input, void (FingerprintScreens::*run)(const Input&),
+                                    const char* otherStateText)
 {
-    CString text;
-    {
-        const DeviceLock::Hold hold = m_UnitLock.Take();
-        FingerprintRegistration input;
-        ReadRegistration(userText, fingerText, input);
-        CBIUHIDDevice device;
-        const int32_t state = StateFor(hold, device);
-        input.device = &device;
-        input.productKey = m_ProductKey;
-        switch (state) {
-        case kNoDevice: text = "0"; break;
-        case kOpenFailed: text = "1"; break;
-        case kOpen:
-            if (m_pScreens) m_pScreens->RunRegistration(input);
-            text = "2";
-            break;
-        default: text = ""; break;
-        }
+    CBIUHIDDevice device;
+    const int32_t state = StateFor(hold, device);
+    input.device = &device;
+    input.productKey = m_ProductKey;
+    switch (state) {
+    case kNoDevice: return "0";
+    case kOpenFailed: return "1";
+    case kOpen:
+        if (m_pScreens) (m_pScreens->*run)(input);
+        return "2";
+    default: return otherStateText;
     }
-    m_Services.clock->SleepMs(kAfterRegistrationMs);
-    return text;
 }
 
-CString CQv_BIUIssueCtrl::VerifyFingerprint(const CString& text)
+CString CQv_BIUIssueCtrl::RegistFingerprint(const Hold& hold, const CString& userText, const CString& fingerText)
 {
-    CString result = "2";
-    {
-        const DeviceLock::Hold hold = m_UnitLock.Take();
-        FingerprintVerification input;
-        input.regId = ReadRegId(text);
-        CBIUHIDDevice device;
-        const int32_t state = StateFor(hold, device);
-        input.device = &device;
-        input.productKey = m_ProductKey;
-        switch (state) {
-        case kNoDevice: result = "0"; break;
-        case kOpenFailed: result = "1"; break;
-        case kOpen:
-            if (m_pScreens) m_pScreens->RunVerification(input);
-            break;
-        default: break;
-        }
-    }
-    m_Services.clock->SleepMs(kAfterVerificationMs);
-    return result;
+    FingerprintRegistration input;
+    ReadRegistration(userText, fingerText, input);
+    return RunScreen(hold, input, &FingerprintScreens::RunRegistration, "");
+}
+
+CString CQv_BIUIssueCtrl::VerifyFingerprint(const Hold& hold, const CString& text)
+{
+    FingerprintVerification input;
+    input.regId = ReadRegId(text);
+    return RunScreen(hold, input, &FingerprintScreens::RunVerification, "2");
 }

@@ -17,6 +17,8 @@
 //                      "0" / "1" for a unit that is not open, else ""
 //   RegistFingerprint  "0" / "1", "2" after the registration screen
 //   VerifyFingerprint  "0" / "1", "2" after the verification screen
+//                      (the pauses after a screen, kAfterRegistrationMs and
+//                      kAfterVerificationMs, are the caller's, after the hold)
 //
 // The screens are windows; the controller reaches them through
 // FingerprintScreens, which the Windows program installs (UseScreens). Without
@@ -24,20 +26,28 @@
 //
 // Results are texts (CString).
 //
-// Locking: every operation that uses the unit (the open, the close, the
-// transactions and the screens) holds the controller's unit lock
-// (obulink/device_lock.h) for as long as it runs, so that two exchanges never
-// take each other's reports and a close or a new open never pulls the handle
-// from under a transaction or a screen: a request on another thread waits for
-// it. On the thread that holds the unit already the lock is refused: that is a
-// command started from inside the holding one's wait, screen or message box
-// (they dispatch the thread's window messages). It then touches neither the
-// record, the state nor the handle and answers as in state 1 (found but not
-// opened): "1", after the same pauses. The key needs no unit and is set all
-// the same. GetConnectState only looks at the record and waits for no one
-// (the record has a lock of its own, held only while it is read or changed);
-// from inside a command of its own thread it answers what the record shows
-// and changes nothing.
+// Locking (framework/device_lock.h): every operation that uses the unit (the
+// key, the open, the close, the transactions and the screens) runs under a
+// hold of the controller's unit lock (HoldDevice), handed to it by the caller,
+// who holds it for as long as the steps it runs together take; so two
+// exchanges never take each other's reports and a close or a new open never
+// pulls the handle from under a transaction or a screen: a request on another
+// thread waits for it. The hold is refused on the thread that holds the unit
+// already (a command started from inside the holding one's wait, screen or
+// message box, which dispatch the thread's window messages), and on the window
+// thread while another thread holds it (the panel and the tray never wait for
+// a page client's command). Under a refused hold an operation touches neither
+// the record, the state nor the handle and answers as in state 1 (found but
+// not opened): "1". The key is set under a refused hold only when this thread
+// holds the unit already (no other thread reads it meanwhile); refused because
+// another thread holds the unit, the key is left as it is. The key's pause
+// stays either way. GetConnectState takes no hold and waits for no one: under
+// the record's own lock (held only while the record is read or changed) it
+// sets the state to 2 for a record with a valid handle, and otherwise resets
+// the record (a handle no longer valid is forgotten, never closed) and the
+// state to 0; from inside a
+// command of its own thread it answers what the record shows and changes
+// nothing.
 #pragma once
 
 #include <atomic>
@@ -45,7 +55,7 @@
 #include <mutex>
 
 #include "framework/cstring.h"
-#include "obulink/device_lock.h"
+#include "framework/device_lock.h"
 #include "obulink/exchange_wait.h"
 #include "obulink/hid_device.h"
 #include "obulink/session_key.h"
@@ -84,18 +94,25 @@ public:
     CQv_BIUIssueCtrl(const CQv_BIUIssueCtrl&) = delete;
     CQv_BIUIssueCtrl& operator=(const CQv_BIUIssueCtrl&) = delete;
 
-    CString SetProductKey(const CString& keyText);
-    CString OpenBIU();
-    CString CloseBIU();
+    using Hold = DeviceLock::Hold;
+    // A command's hold of the unit: waits for a command of another thread;
+    // refused (empty) on the thread that holds the unit already, and on the
+    // window thread while another thread holds it.
+    [[nodiscard]] Hold HoldDevice() { return m_UnitLock.Take(); }
+
+    CString SetProductKey(const Hold& hold, const CString& keyText);
+    CString OpenBIU(const Hold& hold);
+    CString CloseBIU(const Hold& hold);
+    CString InitiateBIU(const Hold& hold);
+    CString GetBIUInfo(const Hold& hold);
+    CString GetUserInfo(const Hold& hold);
+    CString RegistFingerprint(const Hold& hold, const CString& userText, const CString& fingerText);
+    CString VerifyFingerprint(const Hold& hold, const CString& text);
+    CString DeleteFingerprint(const Hold& hold, const CString& text);
+    CString DeleteUser(const Hold& hold, const CString& text);
+    CString RegistBIUInfo(const Hold& hold, const CString& text);
+    // Takes no hold (see Locking above).
     CString GetConnectState();
-    CString InitiateBIU();
-    CString GetBIUInfo();
-    CString GetUserInfo();
-    CString RegistFingerprint(const CString& userText, const CString& fingerText);
-    CString VerifyFingerprint(const CString& text);
-    CString DeleteFingerprint(const CString& text);
-    CString DeleteUser(const CString& text);
-    CString RegistBIUInfo(const CString& text);
 
     // Cuts the registration parameters: user from the first character, a flag
     // for each of the first four finger characters '1'..':' (fingers 1 to 10;
@@ -111,7 +128,8 @@ public:
 
     void UseScreens(FingerprintScreens* screens) { m_pScreens = screens; }
     // Clock, pump and random source of the transactions, and the clock of the
-    // fixed pauses (tests run them on a scaled clock).
+    // fixed pauses (tests run them on a scaled clock). Set while no command of
+    // another thread runs.
     void SetServices(const ExchangeServices& services, AppRandomSource* random = nullptr);
 
     // A fixed pause on the controller's clock (the commands' 200 ms).
@@ -124,13 +142,17 @@ public:
 
 private:
     template <class Transaction, class Entry>
-    CString RunTransaction(Entry entry);
+    CString RunTransaction(const Hold& hold, Entry entry);
+    // Runs a screen on a copy of the record, by the state the hold gives.
+    template <class Input>
+    CString RunScreen(const Hold& hold, Input& input, void (FingerprintScreens::*run)(const Input&),
+                      const char* otherStateText);
     int32_t FindDevice();
     // The state and a copy of the record, read together under the record lock.
     int32_t CopyRecord(CBIUHIDDevice& copy);
     // The state an operation under `hold` runs by (and the record's copy):
     // kOpenFailed, and no copy, when the hold was refused.
-    int32_t StateFor(const DeviceLock::Hold& hold, CBIUHIDDevice& copy);
+    int32_t StateFor(const Hold& hold, CBIUHIDDevice& copy);
 
     DeviceLock m_UnitLock;            // held while the unit is used
     std::mutex m_RecordLock;          // held while m_Device and the state are read or changed

@@ -14,7 +14,8 @@ namespace {
 const char kOpenTrace[] = "Wendra 단말기를 여는 중 입니다\nHID description[ Wendra-OBU ]\nReport ID : 0x01";
 
 // What an OBU that was found but not opened answers, and what the write
-// commands and the key answer for a text too short to read.
+// commands and the key answer for a text too short to read (the key also
+// while another thread holds the OBU).
 const char kNotOpenedText[] = "1";
 const char kRefusedText[] = "1";
 
@@ -44,8 +45,8 @@ CObuSelfIssueCtrl::~CObuSelfIssueCtrl()
 
 void CObuSelfIssueCtrl::SetServices(const ExchangeServices& services, AppRandomSource* random)
 {
-    // Refused only on a thread that holds the OBU already: then no other
-    // thread uses the services meanwhile.
+    // Refused only on a thread that holds the OBU already, or on the window
+    // thread while another holds it (the services are set while none does).
     const Hold hold = HoldDevice();
     m_Services = services;
     m_pRandom = random;
@@ -88,25 +89,23 @@ CString CObuSelfIssueCtrl::CloseOBU(const Hold& hold)
     return "1";
 }
 
-CString CObuSelfIssueCtrl::SetProductKey(const CString& keyText)
+CString CObuSelfIssueCtrl::SetProductKey(const Hold& hold, const CString& keyText)
 {
     // Any text of at least 32 characters is taken, and only those 32 are
     // read; a shorter one is refused (its missing digits would be read past
     // its end) and the key in use stays.
     const std::string& text = keyText.str();
     if (text.size() < kKeyTextLength) return kRefusedText;
+    // Refused because another thread holds the OBU: its command may be reading
+    // the key. Refused on a thread that holds it already (id 32's own command,
+    // or the one whose wait started this one), no other thread reads the key
+    // meanwhile and a transaction under way has its own copy.
+    if (!m_DeviceLock.GuardedHere(hold)) return kRefusedText;
     uint8_t key[16];
     for (size_t i = 0; i < 16; ++i)
         key[i] = static_cast<uint8_t>(KeyDigitValue(text[2 * i]) * 16 + KeyDigitValue(text[2 * i + 1]));
-    {
-        // The key is read only under a hold. A refused hold means that this
-        // thread holds the OBU already (id 32's own command, or the one whose
-        // wait started this one), so no other thread reads the key meanwhile;
-        // a transaction under way has its own copy.
-        const Hold hold = HoldDevice();
-        std::memset(m_KeyArea, 0, sizeof m_KeyArea);
-        std::memcpy(m_ProductKey, key, sizeof key);
-    }
+    std::memset(m_KeyArea, 0, sizeof m_KeyArea);
+    std::memcpy(m_ProductKey, key, sizeof key);
     ExchangeTrace().Data("[**][**][**][**][**][**][**][**]");  // the key itself stays out of the trace
     m_Services.clock->SleepMs(kKeySetPauseMs);
     return "";

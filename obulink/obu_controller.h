@@ -4,17 +4,22 @@
 // record, finds and opens the OBU (the last HID device whose product string
 // starts "Wendra-OBU") and runs each OBU transaction on a copy of the record.
 //
-// Locking (obulink/device_lock.h): the OBU is used under a hold of the
-// controller's device lock. A command takes one hold (HoldDevice) and hands it
-// to its open step, its operation and its close step, so that a request on
-// another thread waits until all three are done and never uses a record that
-// the other has just closed or reopened. An operation called without a hold
-// takes one itself. On the thread that holds the OBU already, a hold is
-// refused: that is a command started from inside the holding command's wait
-// (the wait dispatches the thread's window messages), and under a refused hold
-// the operations touch neither the record, the state nor the handle and answer
-// as for an OBU that was found but could not be opened ("1"). The product key
-// and the S-code need no OBU and are set and made all the same.
+// Locking (framework/device_lock.h): every operation that uses the OBU, its
+// record, its state or the product key runs under a hold of the controller's
+// device lock (HoldDevice), handed to it by the caller. A command takes one
+// hold and hands it to its open step, its operation and its close step, so
+// that a request on another thread waits until all three are done and never
+// uses a record that the other has just closed or reopened. The hold is
+// refused on the thread that holds the OBU already (a command started from
+// inside the holding command's wait, which dispatches the thread's window
+// messages), and on the window thread while another thread holds it (the
+// panel and the tray never wait for a page client's command). Under a refused
+// hold the operations touch neither the record, the state nor the handle and
+// answer as for an OBU that was found but could not be opened ("1"). The key
+// is set under a refused hold only when this thread holds the OBU already
+// (then no other thread reads it meanwhile): refused because another thread
+// holds the OBU, it is left as it is and "1" is answered at once. The S-code
+// needs no OBU and no hold.
 //
 // Results are texts (CString).
 //
@@ -22,7 +27,8 @@
 //   CloseOBU       "2" closed, "1" nothing was open
 //   SetProductKey  "" set from the text's first 32 characters (hexadecimal
 //                  digits, any other character by its low four bits); "1"
-//                  for a text shorter than 32 (the key in use stays)
+//                  for a text shorter than 32, or refused while another
+//                  thread holds the OBU (the key in use stays)
 //   GetMFSN, GetOBUInfo, ResetOBU, ActiveOBU, ChangeOBUInfo, ReactiveOBU
 //                  "0"/"1" for an OBU that is not open, else the transaction's
 //                  text; the write commands answer "1" for a text too short
@@ -33,7 +39,7 @@
 #include <cstdint>
 
 #include "framework/cstring.h"
-#include "obulink/device_lock.h"
+#include "framework/device_lock.h"
 #include "obulink/exchange_wait.h"
 #include "obulink/hid_device.h"
 #include "obulink/obu_info.h"
@@ -50,7 +56,8 @@ public:
     CObuSelfIssueCtrl& operator=(const CObuSelfIssueCtrl&) = delete;
 
     // A command's hold of the OBU: waits for a command of another thread;
-    // refused (empty) on the thread that holds the OBU already.
+    // refused (empty) on the thread that holds the OBU already, and on the
+    // window thread while another thread holds it.
     [[nodiscard]] Hold HoldDevice() { return m_DeviceLock.Take(); }
 
     CString OpenOBU(const Hold& hold);
@@ -61,26 +68,16 @@ public:
     CString ActiveOBU(const Hold& hold, const CString& commandText);
     CString ChangeOBUInfo(const Hold& hold, const CString& commandText);
     CString ReactiveOBU(const Hold& hold, const CString& commandText);
+    // Needs no OBU and runs whatever its state (see Locking above).
+    CString SetProductKey(const Hold& hold, const CString& keyText);
 
-    // The same, each under a hold of its own.
-    CString OpenOBU() { return OpenOBU(HoldDevice()); }
-    CString CloseOBU() { return CloseOBU(HoldDevice()); }
-    CString GetMFSN() { return GetMFSN(HoldDevice()); }
-    CString GetOBUInfo() { return GetOBUInfo(HoldDevice()); }
-    CString ResetOBU() { return ResetOBU(HoldDevice()); }
-    CString ActiveOBU(const CString& commandText) { return ActiveOBU(HoldDevice(), commandText); }
-    CString ChangeOBUInfo(const CString& commandText) { return ChangeOBUInfo(HoldDevice(), commandText); }
-    CString ReactiveOBU(const CString& commandText) { return ReactiveOBU(HoldDevice(), commandText); }
-
-    // Need no OBU and run whatever its state. The key waits for a command of
-    // another thread; from inside a command of this thread it is set at once.
-    CString SetProductKey(const CString& keyText);
+    // Needs no OBU and no hold.
     CString CreateScode(const CString& commandText);
 
     int32_t DeviceState() const { return m_nDeviceState; }
 
     // Clock, pump and random source of the transactions (tests run the long
-    // waits on a scaled clock).
+    // waits on a scaled clock). Set while no command of another thread runs.
     void SetServices(const ExchangeServices& services, AppRandomSource* random = nullptr);
 
     static constexpr size_t kKeyTextLength = 32;

@@ -1,12 +1,12 @@
 // CPcsc: the card access of the issuing-command controller. It owns both links
 // to the issuing card (the reader link library, CTarni, and the PC/SC link),
 // remembers which one is open, carries one card command at a time over it and
-// turns the card's reply into a status code or a text.
+// turns the card's reply into a status code or a text. A CPcsc without links
+// answers every command as when no link can be opened.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
 
 #include "agent/card/card_apdu.h"
 #include "agent/card/card_status.h"
@@ -15,6 +15,7 @@
 #include "agent/card/reader_library.h"
 #include "agent/card/tarni.h"
 #include "framework/cstring.h"
+#include "framework/device_lock.h"
 
 namespace card {
 
@@ -67,9 +68,11 @@ public:
     static int DecodeStatus(uint8_t* reply, size_t& length) { return card::DecodeStatus(reply, length); }
 
     // One card command at a time: the link, the records and the buffers are
-    // shared by every request. A card command holds this from its open step to
-    // its close step.
-    std::mutex& CommandLock() { return m_commandLock; }
+    // shared by every request. A card command holds this lock from its open
+    // step to its close step (framework/device_lock.h: refused, nested or on
+    // the window thread while another thread holds the card, it runs on an
+    // access without links instead).
+    DeviceLock& CardLock() { return m_cardLock; }
 
 private:
     enum class Outcome { kAnswered, kNoAnswer, kNoLink };
@@ -103,7 +106,7 @@ private:
     CNoOBUReIssueData m_ReIssueData;
     int m_nReaderKind = kReaderNone;
     bool m_cardSilent = false;  // the SELECT on this link got no reply at all
-    std::mutex m_commandLock;
+    DeviceLock m_cardLock;
 
     uint8_t m_request[kRequestSize] = {};
     uint8_t m_reply[kReplySize] = {};

@@ -1,6 +1,11 @@
 // Biometric commands, ids 61 to 71: one call of the biometric-unit controller
-// each (id 61 two), its text answered alone; ids 64 to 71 pause 200 ms after
-// the operation.
+// each (id 61 two), under one hold of the unit, its text answered alone; ids 64
+// to 71 pause 200 ms after the operation (ids 67 and 68 first the screen's own
+// pause), with the unit let go. A command started from inside another's wait
+// or screen on this thread, or on the window thread while another thread's
+// command holds the unit, gets a refused hold: its steps then touch nothing
+// and answer "1" after the same pauses (id 61 sets the key only when nested).
+// Id 63 takes no hold.
 #include "agent/commands/obu_issue_ctrl.h"
 #include "biometric/biu_controller.h"
 
@@ -32,6 +37,16 @@ const CommandEntry kBiometricEntries[] = {
     {71, WithParam<&COBUIssueCtrl::RegistReductionInfo>},
 };
 
+using Hold = CQv_BIUIssueCtrl::Hold;
+
+// The steps of one command, under one hold of the unit.
+template <class Steps>
+CString OnUnit(Steps steps)
+{
+    const Hold hold = g_BIUIssueCtrl.HoldDevice();
+    return steps(hold);
+}
+
 // The operation's text, after the commands' pause.
 CString Paused(CString text)
 {
@@ -48,15 +63,33 @@ CommandGroup COBUIssueCtrl::BiometricCommands()
 
 CString COBUIssueCtrl::ConnectBIU(const CString& keyText)
 {
-    g_BIUIssueCtrl.SetProductKey(keyText);  // its text ("") is not part of the answer
-    return g_BIUIssueCtrl.OpenBIU();
+    return OnUnit([&](const Hold& hold) {
+        g_BIUIssueCtrl.SetProductKey(hold, keyText);  // its text ("") is not part of the answer
+        return g_BIUIssueCtrl.OpenBIU(hold);
+    });
 }
 
-CString COBUIssueCtrl::CloseBIU() { return g_BIUIssueCtrl.CloseBIU(); }
+CString COBUIssueCtrl::CloseBIU()
+{
+    return OnUnit([](const Hold& hold) { return g_BIUIssueCtrl.CloseBIU(hold); });
+}
+
 CString COBUIssueCtrl::GetBIUState() { return g_BIUIssueCtrl.GetConnectState(); }
-CString COBUIssueCtrl::InitiateBIU() { return Paused(g_BIUIssueCtrl.InitiateBIU()); }
-CString COBUIssueCtrl::GetBIUInfo() { return Paused(g_BIUIssueCtrl.GetBIUInfo()); }
-CString COBUIssueCtrl::GetBIUUserInfo() { return Paused(g_BIUIssueCtrl.GetUserInfo()); }
+
+CString COBUIssueCtrl::InitiateBIU()
+{
+    return Paused(OnUnit([](const Hold& hold) { return g_BIUIssueCtrl.InitiateBIU(hold); }));
+}
+
+CString COBUIssueCtrl::GetBIUInfo()
+{
+    return Paused(OnUnit([](const Hold& hold) { return g_BIUIssueCtrl.GetBIUInfo(hold); }));
+}
+
+CString COBUIssueCtrl::GetBIUUserInfo()
+{
+    return Paused(OnUnit([](const Hold& hold) { return g_BIUIssueCtrl.GetUserInfo(hold); }));
+}
 
 CString COBUIssueCtrl::RegistFingerprint(const CString& param)
 {
@@ -66,25 +99,31 @@ CString COBUIssueCtrl::RegistFingerprint(const CString& param)
     const CString user(text.empty() ? std::string() : text.substr(0, 1));
     CString fingers(text.empty() ? std::string() : text.substr(1));
     fingers.Replace("%3A", ":");  // left to right, a replacement never scanned again
-    return Paused(g_BIUIssueCtrl.RegistFingerprint(user, fingers));
+    const CString answer =
+        OnUnit([&](const Hold& hold) { return g_BIUIssueCtrl.RegistFingerprint(hold, user, fingers); });
+    g_BIUIssueCtrl.Pause(CQv_BIUIssueCtrl::kAfterRegistrationMs);
+    return Paused(answer);
 }
 
 CString COBUIssueCtrl::VerifyFingerprint(const CString& param)
 {
-    return Paused(g_BIUIssueCtrl.VerifyFingerprint(param));
+    const CString answer = OnUnit([&](const Hold& hold) { return g_BIUIssueCtrl.VerifyFingerprint(hold, param); });
+    g_BIUIssueCtrl.Pause(CQv_BIUIssueCtrl::kAfterVerificationMs);
+    return Paused(answer);
 }
 
 CString COBUIssueCtrl::DeleteFingerprint(const CString& param)
 {
-    return Paused(g_BIUIssueCtrl.DeleteFingerprint(param));
+    return Paused(OnUnit([&](const Hold& hold) { return g_BIUIssueCtrl.DeleteFingerprint(hold, param); }));
 }
 
 CString COBUIssueCtrl::DeleteBIUUser(const CString& param)
 {
-    return Paused(g_BIUIssueCtrl.DeleteUser(param));
+    return Paused(OnUnit([&](const Hold& hold) { return g_BIUIssueCtrl.DeleteUser(hold, param); }));
 }
 
 CString COBUIssueCtrl::RegistReductionInfo(const CString& param)
 {
-    return Paused(g_BIUIssueCtrl.RegistBIUInfo(RepairComma(param)));
+    const CString text = RepairComma(param);
+    return Paused(OnUnit([&](const Hold& hold) { return g_BIUIssueCtrl.RegistBIUInfo(hold, text); }));
 }

@@ -3,7 +3,6 @@
 // closes the reader and answers the open text and the operation text joined by
 // ':' (a slot that no step filled shows "9").
 #include <ctime>
-#include <mutex>
 
 #include "agent/commands/obu_issue_ctrl.h"
 #include "agent/time_text.h"
@@ -17,28 +16,40 @@ CString Decimal(int code)
     return text;
 }
 
-using Operation = CString (COBUIssueCtrl::*)();
-using OperationWithText = CString (COBUIssueCtrl::*)(const CString&);
+using OperationWithText = CString (*)(card::CPcsc&, const CString&);
+
+// Runs `steps` on the controller's card access under a hold of the card. A
+// card command nested in another on this thread, or one on the window thread
+// while another thread's command holds the card, is refused the hold: its
+// steps then run on an access without links, which answers as when no reader
+// link can be opened, and the card access's link, records and buffers are
+// left to the command that holds them.
+template <class Steps>
+CString OnCard(COBUIssueCtrl& ctrl, Steps steps)
+{
+    const DeviceLock::Hold hold = ctrl.CardAccess().CardLock().Take();
+    if (hold) return steps(ctrl.CardAccess());
+    card::CPcsc unlinked;
+    return steps(unlinked);
+}
 
 // Open, the operation, close, with no other card command in between.
-CString OpenRunClose(COBUIssueCtrl& ctrl, Operation operation)
+template <class Op>
+CString OpenRunClose(COBUIssueCtrl& ctrl, Op operation)
 {
-    std::lock_guard<std::mutex> lock(ctrl.CardAccess().CommandLock());
-    const CString open = ctrl.OpenCardReader();
-    const CString result = (ctrl.*operation)();
-    ctrl.CloseCardReader();
-    return COBUIssueCtrl::JoinSlots(open, result);
+    return OnCard(ctrl, [&](card::CPcsc& card) {
+        const CString open = COBUIssueCtrl::OpenCardReader(card);
+        const CString result = operation(card);
+        card.CloseLink();
+        return COBUIssueCtrl::JoinSlots(open, result);
+    });
 }
 
 // The same for an operation that takes the page's text, its commas repaired.
 CString OpenRunClose(COBUIssueCtrl& ctrl, OperationWithText operation, const CString& param)
 {
     const CString repaired = COBUIssueCtrl::RepairComma(param);
-    std::lock_guard<std::mutex> lock(ctrl.CardAccess().CommandLock());
-    const CString open = ctrl.OpenCardReader();
-    const CString result = (ctrl.*operation)(repaired);
-    ctrl.CloseCardReader();
-    return COBUIssueCtrl::JoinSlots(open, result);
+    return OpenRunClose(ctrl, [&](card::CPcsc& card) { return operation(card, repaired); });
 }
 
 template <CString (COBUIssueCtrl::*Method)()>
@@ -99,79 +110,75 @@ const CommandGroup& COBUIssueCtrl::CardCommands()
 
 CString COBUIssueCtrl::SmartCardOpen()
 {
-    std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
-    return JoinSlots(OpenCardReader(), kUnfilledSlot);  // the reader stays open
+    // The reader stays open.
+    return OnCard(*this, [](card::CPcsc& card) { return JoinSlots(OpenCardReader(card), kUnfilledSlot); });
 }
 
 CString COBUIssueCtrl::OpenReaderOnly()
 {
-    std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
-    return JoinSlots(OpenCardReader(), kUnfilledSlot);
+    return OnCard(*this, [](card::CPcsc& card) { return JoinSlots(OpenCardReader(card), kUnfilledSlot); });
 }
 
 CString COBUIssueCtrl::SmartCardClose()
 {
-    std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
-    CloseCardReader();
-    return JoinSlots("1", kUnfilledSlot);
+    return OnCard(*this, [](card::CPcsc& card) {
+        card.CloseLink();
+        return JoinSlots("1", kUnfilledSlot);
+    });
 }
 
-CString COBUIssueCtrl::FindCard() { return OpenRunClose(*this, &COBUIssueCtrl::DetectCard); }
-CString COBUIssueCtrl::QueryIssueCardNumber() { return OpenRunClose(*this, &COBUIssueCtrl::GetIssueCardNumber); }
-CString COBUIssueCtrl::CheckOBUCount() { return OpenRunClose(*this, &COBUIssueCtrl::GetOBUNumberCount); }
-CString COBUIssueCtrl::ReIssue1() { return OpenRunClose(*this, &COBUIssueCtrl::ReIssueCard); }
-CString COBUIssueCtrl::ReturnOBU() { return OpenRunClose(*this, &COBUIssueCtrl::ReturnCard); }
-CString COBUIssueCtrl::InitializeIssueCard() { return OpenRunClose(*this, &COBUIssueCtrl::InitIssueCard); }
-CString COBUIssueCtrl::ReadIssueInfo() { return OpenRunClose(*this, &COBUIssueCtrl::ReadBlock); }
-CString COBUIssueCtrl::ReadReIssueInfo() { return OpenRunClose(*this, &COBUIssueCtrl::ReadLongBlock); }
-CString COBUIssueCtrl::ReadReturnInfo() { return OpenRunClose(*this, &COBUIssueCtrl::ReadBlock); }
-CString COBUIssueCtrl::ReadRenewInfo() { return OpenRunClose(*this, &COBUIssueCtrl::ReadBlock); }
-CString COBUIssueCtrl::QueryObuTerminalInfo() { return OpenRunClose(*this, &COBUIssueCtrl::QueryObuTerminal); }
+CString COBUIssueCtrl::FindCard() { return OpenRunClose(*this, &DetectCard); }
+CString COBUIssueCtrl::QueryIssueCardNumber() { return OpenRunClose(*this, &GetIssueCardNumber); }
+CString COBUIssueCtrl::CheckOBUCount() { return OpenRunClose(*this, &GetOBUNumberCount); }
+CString COBUIssueCtrl::ReIssue1() { return OpenRunClose(*this, &ReIssueCard); }
+CString COBUIssueCtrl::ReturnOBU() { return OpenRunClose(*this, &ReturnCard); }
+CString COBUIssueCtrl::InitializeIssueCard() { return OpenRunClose(*this, &InitIssueCard); }
+CString COBUIssueCtrl::ReadIssueInfo() { return OpenRunClose(*this, &ReadBlock); }
+CString COBUIssueCtrl::ReadReIssueInfo() { return OpenRunClose(*this, &ReadLongBlock); }
+CString COBUIssueCtrl::ReadReturnInfo() { return OpenRunClose(*this, &ReadBlock); }
+CString COBUIssueCtrl::ReadRenewInfo() { return OpenRunClose(*this, &ReadBlock); }
+CString COBUIssueCtrl::QueryObuTerminalInfo() { return OpenRunClose(*this, &QueryObuTerminal); }
 
 CString COBUIssueCtrl::AddOBUNumber(const CString& param)
 {
-    return OpenRunClose(*this, &COBUIssueCtrl::AddOBUNumbers, param);
+    return OpenRunClose(*this, &AddOBUNumbers, param);
 }
 
 CString COBUIssueCtrl::IssueOBU(const CString& param)
 {
-    return OpenRunClose(*this, &COBUIssueCtrl::IssueCard, param);
+    return OpenRunClose(*this, &IssueCard, param);
 }
 
 CString COBUIssueCtrl::ReIssue2(const CString& param)
 {
-    return OpenRunClose(*this, &COBUIssueCtrl::ReIssueWithoutOBU, param);
+    return OpenRunClose(*this, &ReIssueWithoutOBU, param);
 }
 
 CString COBUIssueCtrl::RenewOBU(const CString& param)
 {
-    return OpenRunClose(*this, &COBUIssueCtrl::RenewCard, param);
+    return OpenRunClose(*this, &RenewCard, param);
 }
 
 CString COBUIssueCtrl::PrintReceiptRequest(const CString& param)
 {
     // The card is not used while the operator picks a printer: other card
     // commands go on meanwhile, and the close step closes whatever is open then.
-    CString open;
-    {
-        std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
-        open = OpenCardReader();
-    }
+    const CString open = OnCard(*this, [](card::CPcsc& card) { return OpenCardReader(card); });
     const bool printed = PrintReceipt(param);  // as received: no repair
-    {
-        std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
-        CloseCardReader();
-    }
+    OnCard(*this, [](card::CPcsc& card) {
+        card.CloseLink();
+        return CString();
+    });
     return JoinSlots(open, printed ? "TRUE" : "FALSE");
 }
 
 // ----------------------------------------------------------- card operations
 
-CString COBUIssueCtrl::OpenCardReader()
+CString COBUIssueCtrl::OpenCardReader(card::CPcsc& card)
 {
-    if (!m_Pcsc.OpenLink())
+    if (!card.OpenLink())
         return "0";
-    m_Pcsc.SelectApplication();  // a port with no card in it still answers "1"
+    card.SelectApplication();  // a port with no card in it still answers "1"
     return "1";
 }
 
@@ -180,40 +187,43 @@ void COBUIssueCtrl::CloseCardReader()
     m_Pcsc.CloseLink();
 }
 
-CString COBUIssueCtrl::DetectCard()
+CString COBUIssueCtrl::DetectCard(card::CPcsc& card)
 {
-    if (m_Pcsc.ReaderKind() != card::kReaderLibrary)
+    if (card.ReaderKind() != card::kReaderLibrary)
         return "0";
-    return Decimal(m_Pcsc.Tarni().DetectMode());
+    return Decimal(card.Tarni().DetectMode());
 }
 
-CString COBUIssueCtrl::GetIssueCardNumber() { return m_Pcsc.ReadIssueCardNumber(); }
-CString COBUIssueCtrl::GetOBUNumberCount() { return m_Pcsc.ReadOBUNumberCount(); }
+CString COBUIssueCtrl::GetIssueCardNumber(card::CPcsc& card) { return card.ReadIssueCardNumber(); }
+CString COBUIssueCtrl::GetOBUNumberCount(card::CPcsc& card) { return card.ReadOBUNumberCount(); }
 
-CString COBUIssueCtrl::AddOBUNumbers(const CString& list)
+CString COBUIssueCtrl::AddOBUNumbers(card::CPcsc& card, const CString& list)
 {
-    return m_Pcsc.AddOBUNumbers(list) == card::kStatusDone ? "0" : "1";
+    return card.AddOBUNumbers(list) == card::kStatusDone ? "0" : "1";
 }
 
-CString COBUIssueCtrl::IssueCard(const CString& text) { return Decimal(m_Pcsc.Issue(text)); }
-CString COBUIssueCtrl::ReturnCard() { return Decimal(m_Pcsc.ReturnCard()); }
-CString COBUIssueCtrl::ReIssueCard() { return Decimal(m_Pcsc.ReIssue()); }
-CString COBUIssueCtrl::ReIssueWithoutOBU(const CString& text) { return Decimal(m_Pcsc.ReIssueWithoutOBU(text)); }
-CString COBUIssueCtrl::RenewCard(const CString& text) { return Decimal(m_Pcsc.Renew(text)); }
-CString COBUIssueCtrl::ReadBlock() { return m_Pcsc.ReadBlock(); }
-CString COBUIssueCtrl::ReadLongBlock() { return m_Pcsc.ReadLongBlock(); }
-CString COBUIssueCtrl::QueryObuTerminal() { return Decimal(m_Pcsc.QueryObuTerminal()); }
-
-CString COBUIssueCtrl::InitIssueCard()
+CString COBUIssueCtrl::IssueCard(card::CPcsc& card, const CString& text) { return Decimal(card.Issue(text)); }
+CString COBUIssueCtrl::ReturnCard(card::CPcsc& card) { return Decimal(card.ReturnCard()); }
+CString COBUIssueCtrl::ReIssueCard(card::CPcsc& card) { return Decimal(card.ReIssue()); }
+CString COBUIssueCtrl::ReIssueWithoutOBU(card::CPcsc& card, const CString& text)
 {
-    m_Pcsc.ReadCardFile();
-    m_Pcsc.ReadIssueBlock();
-    const int blank = m_Pcsc.WriteBlankBlock();
-    const int record = m_Pcsc.ReIssueWithoutOBU(kInitialReIssueText);
-    ReadBlock();
-    ReadLongBlock();
-    ReadBlock();
-    ReadBlock();
+    return Decimal(card.ReIssueWithoutOBU(text));
+}
+CString COBUIssueCtrl::RenewCard(card::CPcsc& card, const CString& text) { return Decimal(card.Renew(text)); }
+CString COBUIssueCtrl::ReadBlock(card::CPcsc& card) { return card.ReadBlock(); }
+CString COBUIssueCtrl::ReadLongBlock(card::CPcsc& card) { return card.ReadLongBlock(); }
+CString COBUIssueCtrl::QueryObuTerminal(card::CPcsc& card) { return Decimal(card.QueryObuTerminal()); }
+
+CString COBUIssueCtrl::InitIssueCard(card::CPcsc& card)
+{
+    card.ReadCardFile();
+    card.ReadIssueBlock();
+    const int blank = card.WriteBlankBlock();
+    const int record = card.ReIssueWithoutOBU(kInitialReIssueText);
+    card.ReadBlock();
+    card.ReadLongBlock();
+    card.ReadBlock();
+    card.ReadBlock();
     // Done when the card took either write; "0" when it refused or did not
     // answer both (or no link was open).
     return blank == 1 || record == 1 ? "1" : "0";

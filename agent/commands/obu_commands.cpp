@@ -10,9 +10,11 @@ namespace {
 using Hold = CObuSelfIssueCtrl::Hold;
 
 // Open, operation, close, under one hold of the OBU. A command started from
-// inside another's wait on this thread gets a refused hold: its steps then
-// touch nothing and answer as for an OBU that cannot be opened ("1:1"; the key
-// and the S-code need no OBU: "1:" and "1:" + the S-code).
+// inside another's wait on this thread, or on the window thread while another
+// thread's command holds the OBU, gets a refused hold: its steps then touch
+// nothing and answer as for an OBU that cannot be opened ("1:1"). The key and
+// the S-code need no OBU: nested, "1:" (the key set) and "1:" + the S-code; on
+// the window thread, "1:1" (the key left as it is) and "1:" + the S-code.
 template <class Operation>
 CString OpenRunClose(Operation operation)
 {
@@ -32,7 +34,7 @@ CString COBUIssueCtrl::FetchMFSN()
 
 CString COBUIssueCtrl::SetManufactureKey(const CString& keyText)
 {
-    return OpenRunClose([&](const Hold&) { return g_ObuSelfIssueCtrl.SetProductKey(keyText); });
+    return OpenRunClose([&](const Hold& hold) { return g_ObuSelfIssueCtrl.SetProductKey(hold, keyText); });
 }
 
 CString COBUIssueCtrl::ResetTerminal()
@@ -65,16 +67,15 @@ CString COBUIssueCtrl::CreateScode(const CString& param)
     return OpenRunClose([&](const Hold&) { return g_ObuSelfIssueCtrl.CreateScode(param); });
 }
 
-// Alone, each step takes its own hold (refused from inside another command's
-// wait on this thread: "1").
+// Alone, each step takes its own hold (refused as above: "1").
 CString COBUIssueCtrl::OpenTerminal()
 {
-    return g_ObuSelfIssueCtrl.OpenOBU();
+    return g_ObuSelfIssueCtrl.OpenOBU(g_ObuSelfIssueCtrl.HoldDevice());
 }
 
 CString COBUIssueCtrl::CloseTerminal()
 {
-    return g_ObuSelfIssueCtrl.CloseOBU();
+    return g_ObuSelfIssueCtrl.CloseOBU(g_ObuSelfIssueCtrl.HoldDevice());
 }
 
 CommandGroup COBUIssueCtrl::ObuCommands()

@@ -1,6 +1,5 @@
 #include "agent/commands/obu_issue_ctrl.h"
 
-#include <mutex>
 #include <string>
 
 #include "framework/lifetime.h"
@@ -13,13 +12,11 @@ COBUIssueCtrl::COBUIssueCtrl()
 // At exit the controller closes whatever card link is open. The web server is
 // never stopped, so a client thread may still be inside a card command: the
 // close waits for it (its reader time-outs bound the wait), as another card
-// command would.
+// command would (on the window thread, which waits for no device, the link is
+// left to the system when a card command holds it).
 COBUIssueCtrl::~COBUIssueCtrl()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_Pcsc.CommandLock());
-        CloseCardReader();
-    }
+    if (const DeviceLock::Hold hold = m_Pcsc.CardLock().Take()) CloseCardReader();
     corvane::NoteLifetime(this, "COBUIssueCtrl", false);
 }
 

@@ -68,8 +68,9 @@ public:
     // ---- end of the OBU commands ----
 
     // ---- Biometric commands, ids 61 to 71 (biometric_commands.cpp) ----
-    // Each makes one call of g_BIUIssueCtrl (id 61 two) and answers its text
-    // alone; ids 64 to 71 wait 200 ms after the operation.
+    // Each makes one call of g_BIUIssueCtrl (id 61 two) under one hold of the
+    // unit and answers its text alone; ids 64 to 71 wait 200 ms after the
+    // operation.
     CString ConnectBIU(const CString& keyText);        // 61
     CString CloseBIU();                                // 62
     CString GetBIUState();                             // 63
@@ -111,22 +112,26 @@ public:
     CString RenewOBU(const CString& param);           // 51
     CString PrintReceiptRequest(const CString& param);  // 52
 
-    // Card operations: each runs on the open link and words its outcome.
-    CString OpenCardReader();  // "1" a link is open, "0" none
-    void CloseCardReader();    // closes whatever link is open
-    CString DetectCard();
-    CString GetIssueCardNumber();
-    CString GetOBUNumberCount();
-    CString AddOBUNumbers(const CString& list);
-    CString IssueCard(const CString& text);
-    CString ReturnCard();
-    CString ReIssueCard();
-    CString ReIssueWithoutOBU(const CString& text);
-    CString RenewCard(const CString& text);
-    CString ReadBlock();
-    CString ReadLongBlock();
-    CString QueryObuTerminal();
-    CString InitIssueCard();  // "1" when the card took the blank block or the record, else "0"
+    // Card operations: each runs on `card`'s open link and words its outcome.
+    // The card commands run them on CardAccess() under a hold of its card
+    // lock, or, refused the card, on an access without links.
+    static CString OpenCardReader(card::CPcsc& card);  // "1" a link is open, "0" none
+    static CString DetectCard(card::CPcsc& card);
+    static CString GetIssueCardNumber(card::CPcsc& card);
+    static CString GetOBUNumberCount(card::CPcsc& card);
+    static CString AddOBUNumbers(card::CPcsc& card, const CString& list);
+    static CString IssueCard(card::CPcsc& card, const CString& text);
+    static CString ReturnCard(card::CPcsc& card);
+    static CString ReIssueCard(card::CPcsc& card);
+    static CString ReIssueWithoutOBU(card::CPcsc& card, const CString& text);
+    static CString RenewCard(card::CPcsc& card, const CString& text);
+    static CString ReadBlock(card::CPcsc& card);
+    static CString ReadLongBlock(card::CPcsc& card);
+    static CString QueryObuTerminal(card::CPcsc& card);
+    // "1" when the card took the blank block or the record, else "0".
+    static CString InitIssueCard(card::CPcsc& card);
+    // Closes whatever link CardAccess() has open (the caller holds the card).
+    void CloseCardReader();
     // Prints the receipt for `amount` on the printer the operator picks: false
     // when no printer was picked (cancelled, or none there) or the printer did
     // not take the whole job.

@@ -1,6 +1,7 @@
 // The developer test panel on real windows under Wine: the template with every
 // control, the buttons pressed by message with the virtual issuing card behind
-// the card access (their message boxes read through the framework's hook), the
+// the card access (their message boxes read through the framework's hook), a
+// unit button while a page client's screen holds the simulated unit, the
 // panel opened modally from the application's About command, a picture of it
 // (about_dlg.bmp, kept in the test's folder), and the connection check against
 // port 8080 with and without a server there.
@@ -21,9 +22,12 @@
 #include "agent/commands/obu_issue_ctrl.h"
 #include "agent/connection_check_win.h"
 #include "agent/corvane_app_win.h"
+#include "biometric/biu_controller.h"
+#include "framework/device_lock.h"
 #include "framework/message_box_win.h"
 #include "resources/about_dlg_ids.h"
 #include "tests/agent/obu_command_fixture.h"
+#include "tests/sim/biu_simulator.h"
 #include "tests/sim/sim_card_links.h"
 #include "tests/sim/test_pcsc_link.h"
 #include "tests/sim/virtual_issuing_card.h"
@@ -338,6 +342,56 @@ TEST_F(PanelButtons, BiometricButtonsWithNoUnitShowWhatTheWebCommandsAnswer)
         Press(panel, row.button);
         ASSERT_EQ(recorded.Texts(), std::vector<std::string>{WebAnswer(row.id, row.param)}) << row.button;
     }
+}
+
+// A registration screen of a page client that stays open until let go (5 s at
+// the most: a button that waits for it then fails its test instead of hanging).
+class HeldRegistration : public FingerprintScreens {
+public:
+    void RunRegistration(const FingerprintRegistration&) override
+    {
+        open = true;
+        for (int i = 0; i < 500 && !released; ++i) Sleep(10);
+        open = false;
+    }
+    void RunVerification(const FingerprintVerification&) override {}
+    std::atomic<bool> open{false};
+    std::atomic<bool> released{false};
+};
+
+TEST_F(PanelButtons, AUnitButtonBesideAPageClientsScreenIsAnsweredAtOnce)
+{
+    const uint8_t key[16] = {};
+    SimHidPlatform sim{25};
+    ScopedHidPlatform active{sim};
+    ScaledClock clock{25};
+    obu_commands_test::IdlePump pump;
+    BiuSimulator unit{key};
+    unit.PlugInto(sim);
+    HeldRegistration held;
+    g_BIUIssueCtrl.SetServices({&clock, &pump});
+    g_BIUIssueCtrl.UseScreens(&held);
+    ASSERT_EQ(WebAnswer(61, "00000000000000000000000000000000"), "2");
+
+    // The page's registration screen holds the unit on its connection's
+    // thread; the panel (this thread owns the windows) shows the refusal at
+    // once and leaves the unit to the screen.
+    DeviceLock::MarkWindowThread();
+    std::string registration;
+    std::thread client([&] { registration = WebAnswer(67, "1000"); });
+    for (int i = 0; i < 500 && !held.open; ++i) Sleep(10);
+    const DWORD start = GetTickCount();
+    Press(panel, 1063);  // 감면 정보조회
+    Press(panel, 1062);  // 감면 접속종료
+    const DWORD took = GetTickCount() - start;
+    held.released = true;
+    client.join();
+    EXPECT_EQ(recorded.Texts(), (std::vector<std::string>{"1", "1"}));
+    EXPECT_LT(took, 2000u);
+    EXPECT_EQ(registration, "2");
+    EXPECT_EQ(WebAnswer(62), "2") << "the unit stayed open for the screen";
+    g_BIUIssueCtrl.UseScreens(nullptr);
+    g_BIUIssueCtrl.SetServices(ExchangeServices{});
 }
 
 // The OBU buttons with the simulated OBU attached behind the HID seam.

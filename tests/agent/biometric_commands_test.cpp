@@ -15,6 +15,7 @@
 #include "biometric/biu_controller.h"
 #include "biometric/biu_message_box.h"
 #include "framework/clock.h"
+#include "tests/agent/window_thread.h"
 #include "tests/obulink/test_transaction.h"
 #include "tests/sim/biu_simulator.h"
 #include "tests/sim/click_pump.h"
@@ -142,13 +143,13 @@ class BiometricCommands : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_BIUIssueCtrl.CloseBIU();
+        g_BIUIssueCtrl.CloseBIU(g_BIUIssueCtrl.HoldDevice());
         g_BIUIssueCtrl.SetServices({&clock, &pump}, &random);
         g_BIUIssueCtrl.UseScreens(&screens);
     }
     void TearDown() override
     {
-        g_BIUIssueCtrl.CloseBIU();
+        g_BIUIssueCtrl.CloseBIU(g_BIUIssueCtrl.HoldDevice());
         g_BIUIssueCtrl.UseScreens(nullptr);
         g_BIUIssueCtrl.SetServices(ExchangeServices{});
     }
@@ -181,19 +182,19 @@ TEST(BiuController, ProductKeyPacksTwoCharactersAByteByTheirLowBits)
     ScaledClock fast(1000);
     IdlePump pump;
     biu.SetServices({&fast, &pump});
-    biu.SetProductKey(kKeyText);
+    biu.SetProductKey(biu.HoldDevice(), kKeyText);
     EXPECT_EQ(std::vector<uint8_t>(biu.ProductKey(), biu.ProductKey() + 16),
               std::vector<uint8_t>(kProduct, kProduct + 16));
-    biu.SetProductKey("A1a2000000000000000000000000000F");
+    biu.SetProductKey(biu.HoldDevice(), "A1a2000000000000000000000000000F");
     EXPECT_EQ(biu.ProductKey()[0], 0x11);  // 'A' is 1, not 10
     EXPECT_EQ(biu.ProductKey()[1], 0x12);
     EXPECT_EQ(biu.ProductKey()[15], 0x06);  // 'F' is 6
     // A short key is read only as far as it goes; the rest is zero.
-    biu.SetProductKey("123");
+    biu.SetProductKey(biu.HoldDevice(), "123");
     EXPECT_EQ(biu.ProductKey()[0], 0x12);
     EXPECT_EQ(biu.ProductKey()[1], 0x30);
     EXPECT_EQ(biu.ProductKey()[2], 0x00);
-    EXPECT_EQ(biu.SetProductKey(""), "");
+    EXPECT_EQ(biu.SetProductKey(biu.HoldDevice(), ""), "");
 }
 
 TEST(BiuController, RegistrationTextNamesOnlyFingersOneToTen)
@@ -291,30 +292,100 @@ TEST_F(BiometricCommands, ConnectionStateIsAnsweredWhileAScreenRunsAndCloseWaits
     EXPECT_EQ(sim.OpenHandles(), 0);
 }
 
-TEST_F(BiometricCommands, ACommandStartedInsideAnotherOnesWaitIsRefusedAndTheOtherAnswersAsIfAlone)
-{
-    AttachUnit();
-    ASSERT_EQ(Run(61, kKeyText), "2");
-    unit.userInfo = {1, 1, 0x12, 0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    const CString alone = Run(66);
-    ASSERT_EQ(alone.GetLength(), 21u);
+// Every unit command, what it answers refused (nested in another command of its
+// thread, or on the window thread while another thread holds the unit: id 63
+// takes no hold and answers the record's state) and the pause it makes all the
+// same.
+struct RefusedRow {
+    int id;
+    std::string param;
+    const char* answer;
+    uint64_t pauseMs;
+};
+const std::string kZeroKeyText(32, '0');
+const RefusedRow kRefusedRows[] = {
+    {61, kZeroKeyText, "1", 200}, {62, "", "1", 0},     {63, "", "2", 0},
+    {64, "", "1", 200},           {65, "", "1", 200},   {66, "", "1", 200},
+    {67, "1120", "1", 1200},      {68, "1", "1", 400},  {69, "1", "1", 200},
+    {70, "1", "1", 200},          {71, std::string(152, '1'), "1", 200},
+};
 
-    // The panel's close, connect and initiation buttons clicked while the
-    // user information waits on the same thread: each answers as for a unit
-    // found but not opened, and none reaches the unit or its handle.
-    std::vector<std::string> nested;
-    ClickPump clicks([&] {
-        nested.push_back(Run(62).str());
-        nested.push_back(Run(61, kKeyText).str());
-        nested.push_back(Run(64).str());
-    });
+// Runs every row, noting each answer and whether it paused as long as it must.
+void RunRefusedRows(COBUIssueCtrl& ctrl, ScaledClock& clock, std::vector<std::string>& answers,
+                    std::vector<std::string>& expected)
+{
+    for (const RefusedRow& row : kRefusedRows) {
+        const uint64_t start = clock.NowMs();
+        CString answer;
+        ctrl.RunCommand(row.id, row.param, answer);
+        const bool paused = clock.NowMs() - start >= row.pauseMs;
+        answers.push_back(std::to_string(row.id) + " " + answer.str() + (paused ? "" : " without its pause"));
+        expected.push_back(std::to_string(row.id) + " " + row.answer);
+    }
+}
+
+// An open unit with a user, whose user information answers `alone`.
+class RefusedBiometricCommands : public BiometricCommands {
+protected:
+    void SetUp() override
+    {
+        BiometricCommands::SetUp();
+        AttachUnit();
+        ASSERT_EQ(Run(61, kKeyText), "2");
+        unit.userInfo = {1, 1, 0x12, 0x34, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        alone = Run(66);
+        ASSERT_EQ(alone.GetLength(), 21u);
+    }
+    CString alone;
+};
+
+TEST_F(RefusedBiometricCommands, ACommandStartedInsideAnotherOnesWaitIsRefusedAndTheOtherAnswersAsIfAlone)
+{
+
+    // The panel's buttons clicked while the user information waits on the
+    // same thread: each answers as for a unit found but not opened, and none
+    // reaches the unit or its handle; the key is set all the same.
+    std::vector<std::string> nested, expected;
+    ClickPump clicks([&] { RunRefusedRows(ctrl, clock, nested, expected); });
     g_BIUIssueCtrl.SetServices({&clock, &clicks}, &random);
     EXPECT_EQ(Run(66), alone);
     ASSERT_TRUE(clicks.Clicked());
-    EXPECT_EQ(nested, (std::vector<std::string>{"1", "1", "1"}));
+    EXPECT_EQ(nested, expected);
+    EXPECT_EQ(std::vector<uint8_t>(g_BIUIssueCtrl.ProductKey(), g_BIUIssueCtrl.ProductKey() + 16),
+              std::vector<uint8_t>(16, 0));
     EXPECT_EQ(unit.Observed().commands, 2);
+    EXPECT_TRUE(screens.registrations.empty());
+    EXPECT_TRUE(screens.verifications.empty());
     EXPECT_EQ(sim.OpenHandles(), 1);
     EXPECT_EQ(Run(63), "2");
+}
+
+TEST_F(RefusedBiometricCommands, WhileAScreenHoldsTheUnitAnotherPageClientWaitsAndTheWindowThreadIsAnsweredAtOnce)
+{
+
+    HeldScreens held;
+    g_BIUIssueCtrl.UseScreens(&held);
+    CommandThread registration(ctrl, 67, "1000");
+    ASSERT_TRUE(held.WaitOpen());
+    CommandThread second(ctrl, 66, "");
+    std::vector<std::string> answers, expected;
+    bool answeredAtOnce = false;
+    bool secondAnswered = true;
+    {
+        WindowThread window([&] { RunRefusedRows(ctrl, clock, answers, expected); });
+        answeredAtOnce = window.DoneWithin(3000);
+        secondAnswered = second.AnsweredWithin(300);
+        held.Release();
+    }
+    EXPECT_TRUE(answeredAtOnce);
+    EXPECT_EQ(answers, expected);
+    EXPECT_FALSE(secondAnswered) << "the second page client waits for the screen";
+    EXPECT_EQ(registration.Result(), "2");
+    EXPECT_EQ(second.Result(), alone.str()) << "and then runs as if alone";
+    EXPECT_EQ(std::vector<uint8_t>(g_BIUIssueCtrl.ProductKey(), g_BIUIssueCtrl.ProductKey() + 16),
+              std::vector<uint8_t>(kProduct, kProduct + 16))
+        << "the key in use stays";
+    EXPECT_EQ(sim.OpenHandles(), 1);
 }
 
 TEST_F(BiometricCommands, TransactionsRunOnTheOpenUnit)

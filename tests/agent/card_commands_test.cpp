@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -15,6 +16,7 @@
 #include "agent/commands/obu_issue_ctrl.h"
 #include "framework/clock.h"
 #include "tests/agent/fixed_time.h"
+#include "tests/agent/window_thread.h"
 #include "tests/sim/sim_card_links.h"
 #include "tests/sim/test_pcsc_link.h"
 #include "tests/sim/virtual_issuing_card.h"
@@ -602,6 +604,104 @@ TEST(CardCommands, TheCloseAtExitWaitsForTheCardCommandUnderWay)
     client.join();
     exiting.join();
     EXPECT_TRUE(ended);
+}
+
+namespace {
+
+// Every card command with a parameter it takes.
+struct CardRequest {
+    int id;
+    const char* param;
+};
+const CardRequest kEveryCardRequest[] = {
+    {11, ""}, {12, ""}, {13, ""}, {14, ""}, {15, ""}, {16, ""}, {17, ""}, {18, ""}, {19, ""}, {20, ""},
+    {21, ""}, {22, ""}, {23, ""}, {24, ""}, {25, ""}, {26, ""}, {27, ""}, {28, "6194000000000001,"},
+    {29, kIssueText}, {50, kReIssueText}, {51, kIssueText}, {52, "1"},
+};
+
+// What each answers when no reader link can be opened.
+std::vector<std::string> NoLinkAnswers()
+{
+    Bench nothing(Link::kNothing);
+    std::vector<std::string> answers;
+    for (const CardRequest& request : kEveryCardRequest)
+        answers.push_back(nothing.Run(request.id, request.param).str());
+    return answers;
+}
+
+// A PC/SC link that, the first time it carries a command, runs `during` first
+// (as a click dispatched while a card command waits).
+class InterruptedPcscLink : public card::IPcscLink {
+public:
+    InterruptedPcscLink(card::IPcscLink& link, std::function<void()> during)
+        : m_link(link), m_during(std::move(during))
+    {
+    }
+    bool Connect() override { return m_link.Connect(); }
+    bool Transmit(const uint8_t* request, size_t length, uint8_t* reply, size_t capacity, size_t& replyLength) override
+    {
+        if (m_during) {
+            const std::function<void()> during = std::move(m_during);
+            m_during = nullptr;
+            during();
+        }
+        return m_link.Transmit(request, length, reply, capacity, replyLength);
+    }
+    void Close() override { m_link.Close(); }
+
+private:
+    card::IPcscLink& m_link;
+    std::function<void()> m_during;
+};
+
+}  // namespace
+
+TEST(CardCommands, ARefusedCardCommandAnswersAsWithoutAReaderAndLeavesTheCardAlone)
+{
+    const std::vector<std::string> noLink = NoLinkAnswers();
+    const std::string alone = Bench(Link::kPcsc).Run(13).str();
+    ASSERT_EQ(alone, "1:102030405060708f");
+
+    // Nested: every card command started on the thread whose command is on the
+    // card.
+    Bench bench(Link::kPcsc);
+    std::vector<std::string> nested;
+    InterruptedPcscLink link(*bench.pcsc, [&] {
+        for (const CardRequest& request : kEveryCardRequest)
+            nested.push_back(bench.Run(request.id, request.param).str());
+    });
+    bench.ctrl->CardAccess().UseLinks(nullptr, &link);
+    EXPECT_EQ(bench.Run(13), alone);
+    EXPECT_EQ(nested, noLink);
+    EXPECT_EQ(bench.pcsc->Connects(), 1);
+    EXPECT_EQ(bench.card.Log().size(), 2u) << "the SELECT and the read only";
+
+    // The window thread while a page client's command waits on a silent card.
+    HeldPcscLink silent;
+    auto ctrl = std::make_unique<COBUIssueCtrl>();
+    ctrl->CardAccess().UseLinks(nullptr, &silent);
+    CString clientAnswer;
+    std::thread client([&] { ctrl->RunCommand(12, "", clientAnswer); });
+    silent.WaitTransmitting();
+    std::vector<std::string> onWindowThread;
+    bool answeredAtOnce = false;
+    {
+        WindowThread window([&] {
+            for (const CardRequest& request : kEveryCardRequest) {
+                CString answer;
+                ctrl->RunCommand(request.id, request.param, answer);
+                onWindowThread.push_back(answer.str());
+            }
+        });
+        answeredAtOnce = window.DoneWithin(3000);
+        EXPECT_FALSE(silent.ClosedDuringCommand());
+        silent.Release();
+    }
+    client.join();
+    EXPECT_TRUE(answeredAtOnce);
+    EXPECT_EQ(onWindowThread, noLink);
+    EXPECT_EQ(clientAnswer, "1:0") << "as alone";
+    EXPECT_FALSE(silent.ClosedDuringCommand());
 }
 
 TEST(CardCommands, RequestsOfTwoConnectionsTakeTurns)

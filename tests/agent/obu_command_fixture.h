@@ -45,12 +45,12 @@ protected:
     void SetUp() override
     {
         obu.keepsInformation = true;
-        g_ObuSelfIssueCtrl.CloseOBU();
+        g_ObuSelfIssueCtrl.CloseOBU(g_ObuSelfIssueCtrl.HoldDevice());
         g_ObuSelfIssueCtrl.SetServices({&clock, &pump}, &random);
     }
     void TearDown() override
     {
-        g_ObuSelfIssueCtrl.CloseOBU();
+        g_ObuSelfIssueCtrl.CloseOBU(g_ObuSelfIssueCtrl.HoldDevice());
         g_ObuSelfIssueCtrl.SetServices(ExchangeServices());
     }
     // Attaches the simulated OBU (the platform starts without devices).

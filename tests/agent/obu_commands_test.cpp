@@ -1,15 +1,19 @@
 // The OBU commands (ids 31 to 40) through the command table: answer forms,
 // the devices they leave open or closed, requests on several threads at once
-// taking turns on the one OBU, and a command started from inside another's
-// wait on the same thread.
+// taking turns on the one OBU, and the commands refused the OBU: started from
+// inside another's wait on the same thread, or on the window thread while
+// another thread's command holds it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "agent/commands/obu_issue_ctrl.h"
 #include "tests/agent/obu_command_fixture.h"
+#include "tests/agent/window_thread.h"
 #include "tests/sim/click_pump.h"
 
 using namespace obu_commands_test;
@@ -150,26 +154,102 @@ TEST_F(ObuCommands, RequestsOnSeveralThreadsTakeTurns)
     EXPECT_EQ(obu.Observed().commands, 1 + 6);
 }
 
-TEST_F(ObuCommands, ACommandStartedInsideAnotherOnesWaitIsRefusedAndTheOtherAnswersAsIfAlone)
-{
-    Attach();
-    ASSERT_EQ(Command(32, kProductText), "2:");
-    ObuFields f;
-    ASSERT_EQ(Command(35, f.Text()), "2:" + f.InformationText('1'));
+namespace {
 
-    // The panel's serial-number button, then its open and close buttons,
-    // clicked while the information read waits on the same thread: each is
-    // refused as for an OBU that cannot be opened, and none reaches the OBU
-    // or the handle the read is using.
-    std::vector<std::string> nested;
+const char kScodeText[] = "123456789ABCDEF0_KeyText-0123456!";
+const char kOtherKeyText[] = "00000000000000000000000000000000";
+
+// Every OBU command, and what it answers refused: nested in another command of
+// its thread, and on the window thread while another thread holds the OBU (the
+// key is set only in the first case).
+struct RefusedRow {
+    int id;
+    std::string param;
+    std::string nested;
+    std::string onWindowThread;
+};
+
+std::vector<RefusedRow> RefusedRows()
+{
+    const std::string scode = "1:" + g_ObuSelfIssueCtrl.CreateScode(kScodeText).str();
+    ObuFields change;
+    change.flags = "11111";
+    return {
+        {31, "", "1:1", "1:1"},
+        {32, kProductText, "1:", "1:1"},
+        {33, "", "1:1", "1:1"},
+        {34, "", "1:1", "1:1"},
+        {35, ObuFields().Text(), "1:1", "1:1"},
+        {36, change.Text(), "1:1", "1:1"},
+        {37, ObuFields().Text(), "1:1", "1:1"},
+        {38, kScodeText, scode, scode},
+        {39, "", "1", "1"},
+        {40, "", "1", "1"},
+    };
+}
+
+// An issued OBU, keyed, whose information read answers `information`.
+class RefusedObuCommands : public ObuCommands {
+protected:
+    void SetUp() override
+    {
+        ObuCommands::SetUp();
+        Attach();
+        ASSERT_EQ(Command(32, kProductText), "2:");
+        ASSERT_EQ(Command(35, ObuFields().Text()), information);
+    }
+    const std::string information = "2:" + ObuFields().InformationText('1');
+};
+
+}  // namespace
+
+TEST_F(RefusedObuCommands, ACommandStartedInsideAnotherOnesWaitIsRefusedAndTheOtherAnswersAsIfAlone)
+{
+
+    // The panel's buttons clicked while the information read waits on the
+    // same thread: each is refused as for an OBU that cannot be opened, and
+    // none reaches the OBU or the handle the read is using.
+    std::vector<std::string> nested, expected;
     ClickPump clicks([&] {
-        for (int id : {31, 39, 40}) nested.push_back(Command(id).str());
+        for (const RefusedRow& row : RefusedRows()) {
+            nested.push_back(Command(row.id, row.param).str());
+            expected.push_back(row.nested);
+        }
     });
     g_ObuSelfIssueCtrl.SetServices({&clock, &clicks}, &random);
-    EXPECT_EQ(Command(34), "2:" + f.InformationText('1'));
+    EXPECT_EQ(Command(34), information);
     ASSERT_TRUE(clicks.Clicked());
-    EXPECT_EQ(nested, (std::vector<std::string>{"1:1", "1", "1"}));
+    EXPECT_EQ(nested, expected);
     EXPECT_EQ(obu.Observed().mfsnReads, 0);
     EXPECT_EQ(obu.Observed().commands, 2);
+    EXPECT_EQ(sim.OpenHandles(), 0);
+}
+
+TEST_F(RefusedObuCommands, OnTheWindowThreadACommandIsRefusedAtOnceWhileAnotherThreadHoldsTheObu)
+{
+
+    // A page client's information read waits for the OBU's answer; meanwhile
+    // every command of the window thread is answered at once, the key too,
+    // which it leaves as it is.
+    std::vector<std::string> answers, expected;
+    std::unique_ptr<WindowThread> window;
+    bool answeredAtOnce = false;
+    ClickPump wait([&] {
+        window = std::make_unique<WindowThread>([&] {
+            for (const RefusedRow& row : RefusedRows()) {
+                answers.push_back(Command(row.id, row.id == 32 ? kOtherKeyText : row.param).str());
+                expected.push_back(row.onWindowThread);
+            }
+        });
+        answeredAtOnce = window->DoneWithin(3000);
+    });
+    g_ObuSelfIssueCtrl.SetServices({&clock, &wait}, &random);
+    EXPECT_EQ(Command(34), information);
+    window.reset();
+    EXPECT_TRUE(answeredAtOnce);
+    EXPECT_EQ(answers, expected);
+    EXPECT_EQ(Command(34), information) << "the key in use stays";
+    EXPECT_EQ(obu.Observed().mfsnReads, 0);
+    EXPECT_EQ(obu.Observed().commands, 3);
     EXPECT_EQ(sim.OpenHandles(), 0);
 }

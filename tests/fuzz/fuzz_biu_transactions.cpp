@@ -134,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         switch (operation) {
         case 0: {
             const std::string keyText = input.Text();
-            Require(controller.SetProductKey(keyText) == "");
+            Require(controller.SetProductKey(controller.HoldDevice(), keyText) == "");
             // Two characters a byte by their low four bits, '0' where the text ends.
             for (size_t i = 0; i < 16; ++i) {
                 const char high = 2 * i < keyText.size() ? keyText[2 * i] : '0';
@@ -145,31 +145,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             break;
         }
         case 1:
-            text = controller.OpenBIU();
+            text = controller.OpenBIU(controller.HoldDevice());
             Require(text == (ours ? "2" : "0"));
             open = ours;
             break;
         case 2:
-            text = controller.CloseBIU();
+            text = controller.CloseBIU(controller.HoldDevice());
             Require(text == (open ? "2" : "1"));
             open = false;
             break;
         case 3:
             Require(controller.GetConnectState() == (open ? "2" : "0"));
             break;
-        case 4: text = controller.InitiateBIU(); break;
-        case 5: text = controller.GetBIUInfo(); break;
-        case 6: text = controller.GetUserInfo(); break;
+        case 4: text = controller.InitiateBIU(controller.HoldDevice()); break;
+        case 5: text = controller.GetBIUInfo(controller.HoldDevice()); break;
+        case 6: text = controller.GetUserInfo(controller.HoldDevice()); break;
         case 7:
         case 8: {
             const std::string userText = input.Text();
             user = userText.empty() ? -1 : static_cast<uint8_t>(userText[0] - '0');
-            text = operation == 7 ? controller.DeleteFingerprint(userText) : controller.DeleteUser(userText);
+            text = operation == 7 ? controller.DeleteFingerprint(controller.HoldDevice(), userText) : controller.DeleteUser(controller.HoldDevice(), userText);
             break;
         }
         case 9: {
             const std::string holder = input.Text();
-            text = controller.RegistBIUInfo(holder);
+            text = controller.RegistBIUInfo(controller.HoldDevice(), holder);
             // A holder text too short for its columns sends nothing.
             if (holder.size() < kBiuHolderTextLength) Require(unit.seen.messages == 0);
             break;
@@ -178,13 +178,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const std::string userText = input.Text();
             const std::string fingers = input.Text();
             const int before = screens.shown;
-            text = controller.RegistFingerprint(userText, fingers);
+            text = controller.RegistFingerprint(controller.HoldDevice(), userText, fingers);
             Require(screens.shown == before + (open ? 1 : 0));
             break;
         }
         default: {
             const int before = screens.shown;
-            text = controller.VerifyFingerprint(input.Text());
+            text = controller.VerifyFingerprint(controller.HoldDevice(), input.Text());
             Require(screens.shown == before + (open ? 1 : 0));
             break;
         }
@@ -218,6 +218,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         default: Require(text == "2" && unit.seen.messages == 0); break;
         }
     }
-    controller.CloseBIU();
+    controller.CloseBIU(controller.HoldDevice());
     return 0;
 }

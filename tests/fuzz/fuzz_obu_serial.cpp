@@ -146,15 +146,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         obu.Begin();
         switch (input.Byte() % 5) {
         case 0:
-            Require(controller.OpenOBU() == (ours ? "2" : "0"));
+            Require(controller.OpenOBU(controller.HoldDevice()) == (ours ? "2" : "0"));
             open = ours;
             break;
         case 1:
-            Require(controller.CloseOBU() == (open ? "2" : "1"));
+            Require(controller.CloseOBU(controller.HoldDevice()) == (open ? "2" : "1"));
             open = false;
             break;
         case 2: {
-            const CString text = controller.GetMFSN();
+            const CString text = controller.GetMFSN(controller.HoldDevice());
             if (!open) {
                 Require(text == "0" && obu.requests == 0);
                 break;
@@ -190,6 +190,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         }
     }
-    controller.CloseOBU();
+    controller.CloseOBU(controller.HoldDevice());
     return 0;
 }

@@ -33,6 +33,21 @@ public:
     void DispatchPending(uint32_t) override { corvane::SleepMs(1); }
 };
 
+// The controller, each operation under a hold of its own (as a command's one
+// step).
+class OneHoldEach : public CObuSelfIssueCtrl {
+public:
+    CString OpenOBU() { return CObuSelfIssueCtrl::OpenOBU(HoldDevice()); }
+    CString CloseOBU() { return CObuSelfIssueCtrl::CloseOBU(HoldDevice()); }
+    CString GetMFSN() { return CObuSelfIssueCtrl::GetMFSN(HoldDevice()); }
+    CString GetOBUInfo() { return CObuSelfIssueCtrl::GetOBUInfo(HoldDevice()); }
+    CString ResetOBU() { return CObuSelfIssueCtrl::ResetOBU(HoldDevice()); }
+    CString ActiveOBU(const CString& text) { return CObuSelfIssueCtrl::ActiveOBU(HoldDevice(), text); }
+    CString ChangeOBUInfo(const CString& text) { return CObuSelfIssueCtrl::ChangeOBUInfo(HoldDevice(), text); }
+    CString ReactiveOBU(const CString& text) { return CObuSelfIssueCtrl::ReactiveOBU(HoldDevice(), text); }
+    CString SetProductKey(const CString& text) { return CObuSelfIssueCtrl::SetProductKey(HoldDevice(), text); }
+};
+
 int IndexOf(const std::vector<std::string>& lines, const std::string& text)
 {
     for (size_t i = 0; i < lines.size(); ++i)
@@ -68,7 +83,7 @@ protected:
     FastPump pump;
     FixedRandom random{{kHandshakeRandom, kCommandRandom}};
     ObuSimulator obu{kProduct};
-    CObuSelfIssueCtrl ctrl;
+    OneHoldEach ctrl;
     RecordingTraceSink traces;
     ScopedTraceSink traceScope{traces};
 };
@@ -288,7 +303,7 @@ TEST(ObuController, NoObuFoundOrNotOpenable)
 {
     SimHidPlatform sim;
     ScopedHidPlatform active{sim};
-    CObuSelfIssueCtrl ctrl;
+    OneHoldEach ctrl;
     RecordingTraceSink traces;
     ScopedTraceSink scope(traces);
     EXPECT_EQ(ctrl.OpenOBU(), "0");
@@ -311,7 +326,7 @@ TEST(ObuController, TheLastOfTwoObusIsOpened)
     ScopedHidPlatform active{sim};
     sim.AddDevice("Wendra-OBU A");
     sim.AddDevice("Wendra-OBU B");
-    CObuSelfIssueCtrl ctrl;
+    OneHoldEach ctrl;
     EXPECT_EQ(ctrl.OpenOBU(), "2");
     EXPECT_FALSE(sim.IsOpen(0));
     EXPECT_TRUE(sim.IsOpen(1));
@@ -326,7 +341,7 @@ TEST(ObuController, ForeignDeviceAfterTheObuWhoseProductStringCannotBeReadGetsNo
     ObuSimulator obu(kProduct);
     sim.AddDevice("Wendra-OBU").peer = &obu;
     sim.AddDeviceWithUnreadableProduct();
-    CObuSelfIssueCtrl ctrl;
+    OneHoldEach ctrl;
     ScaledClock clock(50);
     FastPump pump;
     ctrl.SetServices({&clock, &pump});
@@ -390,7 +405,7 @@ TEST(ObuController, FailedWritesAnswerAsNoAnswerAtOnce)
         SimHidDevice& device = sim.AddDevice("Wendra-OBU");
         device.peer = &obu;
         device.writeResult = result;
-        CObuSelfIssueCtrl ctrl;
+        OneHoldEach ctrl;
         ScaledClock clock(10);
         FastPump pump;
         ctrl.SetServices({&clock, &pump});
@@ -529,7 +544,7 @@ TEST(ObuController, SerialNumberReadGivesUpAfterFiveSeconds)
     ObuSimulator obu(kProduct);
     obu.answerMfsn = false;
     sim.AddDevice("Wendra-OBU").peer = &obu;
-    CObuSelfIssueCtrl ctrl;
+    OneHoldEach ctrl;
     ScaledClock clock(kScale);
     FastPump pump;
     ctrl.SetServices({&clock, &pump});
@@ -546,7 +561,7 @@ TEST(ObuController, KeyIsTakenWithAPauseOf200Ms)
 {
     SimHidPlatform sim(50);
     ScopedHidPlatform active{sim};
-    CObuSelfIssueCtrl ctrl;
+    OneHoldEach ctrl;
     RecordingClock clock(50);
     FastPump pump;
     ctrl.SetServices({&clock, &pump});

@@ -1,4 +1,10 @@
-#include "obulink/device_lock.h"
+#include "framework/device_lock.h"
+
+namespace {
+
+thread_local bool t_windowThread = false;
+
+}  // namespace
 
 DeviceLock::Hold& DeviceLock::Hold::operator=(Hold&& other) noexcept
 {
@@ -16,14 +22,28 @@ void DeviceLock::Hold::Release()
     m_lock = nullptr;
 }
 
+void DeviceLock::MarkWindowThread()
+{
+    t_windowThread = true;
+}
+
 DeviceLock::Hold DeviceLock::Take()
 {
     const std::thread::id self = std::this_thread::get_id();
     std::unique_lock<std::mutex> guard(m_mutex);
-    if (m_held && m_owner == self) return Hold();
+    if (m_held && (m_owner == self || t_windowThread)) return Hold();
     m_free.wait(guard, [this] { return !m_held; });
     m_held = true;
     m_owner = self;
+    return Hold(*this);
+}
+
+DeviceLock::Hold DeviceLock::TryTake()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (m_held) return Hold();
+    m_held = true;
+    m_owner = std::this_thread::get_id();
     return Hold(*this);
 }
 

@@ -10,10 +10,10 @@ COBUIssueCtrl::COBUIssueCtrl()
     corvane::NoteLifetime(this, "COBUIssueCtrl", true);
 }
 
-// At exit the controller closes whatever card link is open. The web server is
-// never stopped, so a client thread may still be inside a card command: the
-// close waits for it (its reader time-outs bound the wait), as another card
-// command would.
+// A controller that goes closes whatever card link is open, after a card
+// command that still runs, as another card command would. The agent never
+// destroys its controller (it ends its process at once, see CloseIdleCardLink):
+// this is for controllers whose users are gone, as in tests.
 COBUIssueCtrl::~COBUIssueCtrl()
 {
     {
@@ -21,6 +21,14 @@ COBUIssueCtrl::~COBUIssueCtrl()
         CloseCardReader();
     }
     corvane::NoteLifetime(this, "COBUIssueCtrl", false);
+}
+
+bool COBUIssueCtrl::CloseIdleCardLink()
+{
+    std::unique_lock<std::mutex> lock(m_Pcsc.CommandLock(), std::try_to_lock);
+    if (!lock.owns_lock()) return false;
+    CloseCardReader();
+    return true;
 }
 
 bool COBUIssueCtrl::RunCommand(int id, const CString& param, CString& result)

@@ -1,20 +1,24 @@
 // The agent's start-up in this process, for the two ways it ends before the
 // message loop (OLE cannot start, and another agent already runs in the logon),
-// and the Run value its frame writes.
-// (The whole agent, with its tray, server and firewall rule, is tested from
-// outside in tests/e2e.)
+// the Run value its frame writes, and what its ending stops before the process
+// goes. (The whole agent, with its tray, server and firewall rule, is tested
+// from outside in tests/e2e.)
+#include <winsock2.h>
 #include <windows.h>
 #include <objbase.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agent/commands/obu_issue_ctrl.h"
 #include "agent/corvane_app_win.h"
 #include "agent/startup_win.h"
+#include "framework/dialog_win.h"
 #include "framework/message_box_win.h"
+#include "resources/about_dlg_ids.h"
 
 COBUIssueCtrl g_OBUIssueCtrl;
 
@@ -70,6 +74,46 @@ TEST(AgentStart, OleThatCannotStartShowsItsBoxAndEnds)
     if (event) CloseHandle(event);
 }
 
+bool Port90Listens()
+{
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(90);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+    closesocket(s);
+    return connected;
+}
+
+// The whole agent, closed as the test panel closes it. The server is neither
+// stopped nor destroyed, yet the ending lets port 90 go before the loop returns.
+// Between the two tests around it: the OLE test looks for no single-instance
+// event (this agent's stays with the process), and the second-agent test leaves
+// the note that another agent runs.
+TEST(AgentStart, RunsUntilItsFrameClosesThenLetsPort90GoAtOnce)
+{
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    CCorvaneApp app;
+    std::thread closer([] {
+        HWND frame = nullptr;
+        for (int i = 0; i < 600 && !(frame && Port90Listens()); ++i) {
+            Sleep(50);
+            frame = FindWindowA(nullptr, "Corvane");
+        }
+        PostMessageA(frame, WM_CLOSE, 0, 0);
+    });
+    const int code = AfxWinMain(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_HIDE);
+    closer.join();
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(app.ServerMade());
+    EXPECT_FALSE(Port90Listens()) << "the ended agent still takes connections";
+    EXPECT_EQ(FindWindowA(nullptr, "Corvane"), nullptr);
+    DeleteRunValue("Corvane");
+    WSACleanup();
+}
+
 TEST(AgentStart, SecondAgentEndsAtOnceWithZeroAndChangesNothing)
 {
     // The running agent's event.
@@ -113,6 +157,28 @@ TEST(RunValue, WrittenAsTheInstallPathWithItsTerminatingZero)
     // The install path the installer uses, wherever this program runs from.
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), size),
               std::string("c:\\qv\\Corvane\\Corvane.exe\0", 26));
+}
+
+// A modal dialog on the application's thread that a quit ends.
+TEST(AgentEnd, AQuitThatEndsAModalDialogBeginsTheEnding)
+{
+    struct EndingApp : CWinApp {
+        int endings = 0;
+        void OnEnding() override { ++endings; }
+    } app;
+    struct QuitDialog : CDialog {
+        QuitDialog() : CDialog(IDD_ABOUTBOX) {}
+        BOOL OnInitDialog() override
+        {
+            PostQuitMessage(3);  // met by the dialog's own loop
+            return TRUE;
+        }
+    } dialog;
+    dialog.DoModal();
+    EXPECT_EQ(app.endings, 1);
+    MSG message;
+    ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit is kept for the loop";
+    EXPECT_EQ(message.wParam, 3u);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,7 +19,9 @@
 #include "agent/startup_win.h"
 #include "framework/dialog_win.h"
 #include "framework/message_box_win.h"
+#include "framework/frame_wnd_win.h"
 #include "resources/about_dlg_ids.h"
+#include "resources/resource.h"
 
 COBUIssueCtrl g_OBUIssueCtrl;
 
@@ -159,13 +162,29 @@ TEST(RunValue, WrittenAsTheInstallPathWithItsTerminatingZero)
               std::string("c:\\qv\\Corvane\\Corvane.exe\0", 26));
 }
 
+// An application that counts the beginnings of its ending.
+struct EndingApp : CWinApp {
+    int endings = 0;
+    void OnEnding() override { ++endings; }
+};
+
+TEST(AgentEnd, DestroyingTheMainFrameBeginsTheEnding)
+{
+    EndingApp app;
+    auto* frame = new CFrameWnd;  // deletes itself with its window
+    app.m_pMainWnd = frame;
+    ASSERT_TRUE(frame->LoadFrame(IDR_MAINFRAME));
+    EXPECT_EQ(app.endings, 0);
+    ::DestroyWindow(frame->m_hWnd);
+    EXPECT_EQ(app.endings, 1);
+    MSG message;
+    EXPECT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the loop is asked to end";
+}
+
 // A modal dialog on the application's thread that a quit ends.
 TEST(AgentEnd, AQuitThatEndsAModalDialogBeginsTheEnding)
 {
-    struct EndingApp : CWinApp {
-        int endings = 0;
-        void OnEnding() override { ++endings; }
-    } app;
+    EndingApp app;
     struct QuitDialog : CDialog {
         QuitDialog() : CDialog(IDD_ABOUTBOX) {}
         BOOL OnInitDialog() override
@@ -179,6 +198,56 @@ TEST(AgentEnd, AQuitThatEndsAModalDialogBeginsTheEnding)
     MSG message;
     ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the quit is kept for the loop";
     EXPECT_EQ(message.wParam, 3u);
+}
+
+// A reader library whose port 100 opens; armed, its power-on (a card command's
+// first card call) waits for `release`, 5 s at most.
+struct HeldReaderLibrary : card::IReaderLibrary {
+    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> armed{false};
+    std::atomic<int> closes{0};
+    ~HeldReaderLibrary() override
+    {
+        CloseHandle(entered);
+        CloseHandle(release);
+    }
+    int32_t InitPort(int32_t port, int32_t) override { return port == 100 ? 100 : 1025; }
+    int32_t ClosePort(int32_t) override { return ++closes, 0; }
+    int32_t IcPowerOn(int32_t, int32_t* length, uint8_t*) override
+    {
+        *length = 0;
+        if (armed) {
+            SetEvent(entered);
+            WaitForSingleObject(release, 5000);
+        }
+        return 0;
+    }
+    int32_t IcCase1(int32_t, int32_t, const uint8_t*, int32_t*, uint8_t*) override { return 1025; }
+    int32_t IcCase2(int32_t, int32_t, const uint8_t*, int32_t*, uint8_t*) override { return 1025; }
+    int32_t IcCase3(int32_t, int32_t, const uint8_t*, int32_t*, uint8_t*) override { return 1025; }
+    int32_t AbmTransparent(int32_t, int32_t, int32_t, const uint8_t*, int32_t*, uint8_t*) override { return 1025; }
+};
+
+TEST(AgentEnd, TheIdleCardLinkIsClosedAndOneInUseIsLeftWithoutWaiting)
+{
+    HeldReaderLibrary library;
+    COBUIssueCtrl ctrl;
+    ctrl.CardAccess().UseLinks(&library, nullptr);
+    CString result;
+    ASSERT_TRUE(ctrl.RunCommand(17, "", result));  // opens the reader and leaves it open
+    EXPECT_TRUE(ctrl.CloseIdleCardLink());
+    EXPECT_EQ(library.closes.load(), 1) << "the open link was left open";
+
+    library.armed = true;
+    std::thread command([&] { ctrl.RunCommand(12, "", result); });
+    ASSERT_EQ(WaitForSingleObject(library.entered, 5000), WAIT_OBJECT_0);
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(ctrl.CloseIdleCardLink());
+    EXPECT_LT(GetTickCount64() - start, 2000u) << "waited for the card command";
+    EXPECT_EQ(library.closes.load(), 1) << "closed under the card command";
+    SetEvent(library.release);
+    command.join();
 }
 
 }  // namespace

@@ -89,30 +89,32 @@ bool Port90Listens()
     return connected;
 }
 
-// The whole agent, closed as the test panel closes it. The server is neither
-// stopped nor destroyed, yet the ending lets port 90 go before the loop returns.
+// The whole agent, ended by a quit to its main thread. The server is neither
+// stopped nor destroyed, yet the ending lets port 90 go before the loop returns,
+// and the main frame (with the tray icon) goes although nothing closed it.
 // Between the two tests around it: the OLE test looks for no single-instance
 // event (this agent's stays with the process), and the second-agent test leaves
 // the note that another agent runs.
-TEST(AgentStart, RunsUntilItsFrameClosesThenLetsPort90GoAtOnce)
+TEST(AgentStart, RunsUntilAQuitThenLetsPort90AndItsFrameGo)
 {
     WSADATA data;
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     CCorvaneApp app;
-    std::thread closer([] {
+    const DWORD mainThread = GetCurrentThreadId();
+    std::thread quitter([mainThread] {
         HWND frame = nullptr;
         for (int i = 0; i < 600 && !(frame && Port90Listens()); ++i) {
             Sleep(50);
             frame = FindWindowA(nullptr, "Corvane");
         }
-        PostMessageA(frame, WM_CLOSE, 0, 0);
+        PostThreadMessageA(mainThread, WM_QUIT, 0, 0);
     });
     const int code = AfxWinMain(GetModuleHandleA(nullptr), nullptr, GetCommandLineA(), SW_HIDE);
-    closer.join();
+    quitter.join();
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(app.ServerMade());
     EXPECT_FALSE(Port90Listens()) << "the ended agent still takes connections";
-    EXPECT_EQ(FindWindowA(nullptr, "Corvane"), nullptr);
+    EXPECT_EQ(FindWindowA(nullptr, "Corvane"), nullptr) << "the main frame outlived the ending";
     DeleteRunValue("Corvane");
     WSACleanup();
 }

@@ -266,21 +266,27 @@ unsigned __stdcall CGenericServer::AcceptThread(void* context)
         if (waited == WAIT_OBJECT_0) break;
         sockaddr_in peer{};
         SOCKET client = INVALID_SOCKET;
+        WSANETWORKEVENTS happened{};
+        int enumerated = 0, error = 0;
         {
-            // Neither call waits: the socket is event-selected.
+            // Neither call waits (the socket is event-selected), and nothing else
+            // is done under the lock.
             CriticalSectionLock hold(server->m_listenerLock);
             if (server->m_listener == INVALID_SOCKET) break;  // no more work taken
-            WSANETWORKEVENTS happened{};
-            if (WSAEnumNetworkEvents(listener, acceptEvent, &happened) == SOCKET_ERROR) {
-                server->LogMessage("WSAEnumNetworkEvents(...) failure", kFunction, WSAGetLastError());
-                break;
+            enumerated = WSAEnumNetworkEvents(listener, acceptEvent, &happened);
+            if (enumerated != SOCKET_ERROR && happened.lNetworkEvents == FD_ACCEPT) {
+                int peerLength = sizeof peer;
+                client = WSAAccept(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength, nullptr, 0);
             }
-            if (happened.lNetworkEvents != FD_ACCEPT) continue;
-            int peerLength = sizeof peer;
-            client = WSAAccept(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength, nullptr, 0);
+            error = WSAGetLastError();
         }
+        if (enumerated == SOCKET_ERROR) {
+            server->LogMessage("WSAEnumNetworkEvents(...) failure", kFunction, error);
+            break;
+        }
+        if (happened.lNetworkEvents != FD_ACCEPT) continue;
         if (client == INVALID_SOCKET) {
-            server->LogMessage("WSAAccept(...) failure", kFunction, WSAGetLastError());
+            server->LogMessage("WSAAccept(...) failure", kFunction, error);
             continue;
         }
         const unsigned char* b = reinterpret_cast<const unsigned char*>(&peer.sin_addr);

@@ -49,7 +49,9 @@ class EndingTest(unittest.TestCase):
             code = process.wait(30)
         except subprocess.TimeoutExpired:
             self.fail(f"the agent lives on 30 s after {how}")
-        return code, time.monotonic() - posted
+        took = time.monotonic() - posted
+        print(f"ended with {code} {took:.2f} s after {how}", flush=True)
+        return code, took
 
     def test_ending_during_a_card_command(self):
         agent = self.agent

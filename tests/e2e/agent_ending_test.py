@@ -64,7 +64,11 @@ class EndingTest(unittest.TestCase):
         self.assertEqual(code, 0)
         self.assertLess(took, ENDED_WITHIN, "the ending waited for the card command")
         client.settimeout(5)
-        self.assertEqual(client.recv(1), b"", "the card command's connection outlived the agent")
+        try:
+            rest = client.recv(1)
+        except ConnectionResetError:
+            rest = b""
+        self.assertEqual(rest, b"", "the card command's connection outlived the agent")
 
         # A new agent, 3 s after the ending: it takes the logon and port 90.
         time.sleep(max(0.0, 3.0 - (time.monotonic() - ended)))

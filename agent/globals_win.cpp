@@ -1,5 +1,7 @@
 // The agent's long-lived objects, in the one order in which they are built
-// before WinMain (and destroyed in reverse after it returns): the application,
+// before WinMain (and destroyed in reverse when a start ends before its command
+// server; once the server was made the agent ends its process at once and no
+// destructor runs, see CCorvaneApp::EndProcess): the application,
 // the issuing-command controller with its card access, the OBU controller, the
 // biometric-unit controller. Keep them together in this file: C++ orders the
 // construction of globals only within one translation unit, and across units

@@ -21,6 +21,7 @@ CORVANE_COMMAND_MAP(CWinApp, CCmdTarget,
 CWinApp::CWinApp(const char* appName) : m_appName(appName ? appName : "")
 {
     g_application = this;
+    m_mainThreadId = GetCurrentThreadId();
 }
 
 CWinApp::~CWinApp()
@@ -57,12 +58,35 @@ int CWinApp::Run()
         DispatchMessageA(&message);
     }
     if (got == 0) m_exitCode = static_cast<int>(message.wParam);
+    BeginEnding();
+    // A quit that came while the main frame still exists: the frame goes now (and
+    // what it shows outside, such as a tray icon, with it), without posting a
+    // quit of its own.
+    if (CWnd* main = m_pMainWnd) {
+        m_pMainWnd = nullptr;
+        if (main->m_hWnd) ::DestroyWindow(main->m_hWnd);
+    }
     return ExitInstance();
 }
 
 int CWinApp::ExitInstance()
 {
     return m_exitCode;
+}
+
+void CWinApp::BeginEnding()
+{
+    if (m_ending.exchange(true)) return;
+    OnEnding();
+}
+
+void CWinApp::OnEnding() {}
+
+void CWinApp::NoteQuitAfterModalLoop()
+{
+    MSG message;
+    if (GetCurrentThreadId() == m_mainThreadId && PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE))
+        BeginEnding();
 }
 
 void CWinApp::OnAppExit()
@@ -110,6 +134,7 @@ int AfxWinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     CWinApp* app = AfxGetApp();
     if (!app) return -1;
     app->m_hInstance = instance;
+    app->m_mainThreadId = GetCurrentThreadId();
     if (app->m_appName.IsEmpty()) app->m_appName = AfxLoadString(AFX_IDS_APP_TITLE);
     if (!app->InitInstance()) return app->ExitInstance();
     return app->Run();

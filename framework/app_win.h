@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "framework/cmd_target_win.h"
 #include "framework/cstring.h"
 #include "framework/framework_ids.h"
@@ -21,7 +23,9 @@ public:
     // Start-up of the application; FALSE ends the program without a message
     // loop. The base applies the application user-model id.
     virtual BOOL InitInstance();
-    // The main thread's message loop; returns ExitInstance's exit code.
+    // The main thread's message loop. When it ends, the ending begins (if it has
+    // not already) and a main frame that is still there is destroyed; returns
+    // ExitInstance's exit code.
     virtual int Run();
     // End of the application; returns the process exit code (the loop's quit
     // code, 0 when the loop never ran).
@@ -32,6 +36,15 @@ public:
 
     // The exit command: asks the main window to close, which ends the loop.
     void OnAppExit();
+
+    // The application's ending begins: its main frame is being destroyed, or a
+    // quit reached the main thread's message loop or a modal loop on the main
+    // thread. Runs OnEnding the first time; later calls do nothing.
+    void BeginEnding();
+    bool Ending() const { return m_ending.load(); }
+    // A modal loop that has ended: when it ended for a quit that waits again in
+    // the main thread's queue, the ending begins. On other threads nothing.
+    void NoteQuitAfterModalLoop();
 
     // The registry key under HKEY_CURRENT_USER\Software that the application's
     // settings would use; kept for the application, nothing is written.
@@ -54,6 +67,12 @@ public:
 
     CORVANE_DECLARE_COMMAND_MAP()
 
+protected:
+    // What the application stops as its ending begins, on the main thread, once,
+    // before its windows go. It must not wait for other threads. The base does
+    // nothing.
+    virtual void OnEnding();
+
 private:
     friend int AfxWinMain(HINSTANCE, HINSTANCE, LPSTR, int);
     CString m_appName;
@@ -62,6 +81,8 @@ private:
     BOOL m_taskbarInteraction = TRUE;
     BOOL m_controlContainer = FALSE;
     int m_exitCode = 0;
+    DWORD m_mainThreadId = 0;
+    std::atomic<bool> m_ending{false};
 };
 
 CWinApp* AfxGetApp();

@@ -37,6 +37,9 @@ INT_PTR CDialog::DoModal()
                                      OwnerWindow(m_parent), &CDialog::DialogProc,
                                      reinterpret_cast<LPARAM>(this));
     m_modal = false;
+    // The system's modal loop ends the dialog when it meets a quit and posts the
+    // quit again; on the main thread that quit ends the application.
+    if (CWinApp* app = AfxGetApp()) app->NoteQuitAfterModalLoop();
     return result;
 }
 

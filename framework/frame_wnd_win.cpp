@@ -77,6 +77,11 @@ void CFrameWnd::OnClose()
 
 LRESULT CFrameWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_DESTROY) {
+        // The main frame's destruction is the application's ending.
+        CWinApp* app = AfxGetApp();
+        if (app && app->m_pMainWnd == this) app->BeginEnding();
+    }
     if (message == WM_NCDESTROY) {
         CWinApp* app = AfxGetApp();
         if (app && app->m_pMainWnd == this) PostQuitMessage(0);

@@ -8,8 +8,8 @@
 
 void InstallDeviceLinks(COBUIssueCtrl& ctrl)
 {
-    // Never destroyed: the controller's destruction at exit still closes the
-    // card link through them.
+    // Never destroyed: the agent's end still closes an idle card link through
+    // them.
     static auto* readerLibrary = new card::CTarnlinkExports;
     static auto* cardReader = new card::CCardReader;
     static auto* printDialog = new CPrintDialogWin;

@@ -9,15 +9,22 @@ COBUIssueCtrl::COBUIssueCtrl()
     corvane::NoteLifetime(this, "COBUIssueCtrl", true);
 }
 
-// At exit the controller closes whatever card link is open. The web server is
-// never stopped, so a client thread may still be inside a card command: the
-// close waits for it (its reader time-outs bound the wait), as another card
-// command would (on the window thread, which waits for no device, the link is
-// left to the system when a card command holds it).
+// A controller that goes closes whatever card link is open, after a card
+// command that still runs, as another card command would. The agent never
+// destroys its controller (it ends its process at once, see CloseIdleCardLink):
+// this is for controllers whose users are gone, as in tests.
 COBUIssueCtrl::~COBUIssueCtrl()
 {
     if (const DeviceLock::Hold hold = m_Pcsc.CardLock().Take()) CloseCardReader();
     corvane::NoteLifetime(this, "COBUIssueCtrl", false);
+}
+
+bool COBUIssueCtrl::CloseIdleCardLink()
+{
+    const DeviceLock::Hold hold = m_Pcsc.CardLock().TryTake();
+    if (!hold) return false;
+    CloseCardReader();
+    return true;
 }
 
 bool COBUIssueCtrl::RunCommand(int id, const CString& param, CString& result)

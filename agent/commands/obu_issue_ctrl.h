@@ -29,7 +29,13 @@ struct CommandGroup {
 class COBUIssueCtrl {
 public:
     COBUIssueCtrl();
+    // Closes the open card link, after any card command that runs.
     ~COBUIssueCtrl();
+
+    // The agent's end: closes the open card link when no card command holds the
+    // card, and waits for none. False when a command held it (its link is left
+    // open).
+    bool CloseIdleCardLink();
 
     // Runs the command method of `id` with `param`. Returns false, leaving
     // `result` alone, when no command method has this id.

@@ -43,6 +43,7 @@ CGenericServer::~CGenericServer()
     if (m_locksReady) {
         DeleteCriticalSection(&m_clientLock);
         DeleteCriticalSection(&m_finishedLock);
+        DeleteCriticalSection(&m_listenerLock);
     }
 }
 
@@ -53,8 +54,10 @@ int CGenericServer::Run(int port, int idleTimeoutMs)
     if (!m_locksReady) {
         InitializeCriticalSection(&m_clientLock);
         InitializeCriticalSection(&m_finishedLock);
+        InitializeCriticalSection(&m_listenerLock);
         m_locksReady = true;
     }
+    m_takingWork = true;
 
     m_startEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!m_startEvent) return 0;
@@ -130,7 +133,27 @@ void CGenericServer::Stop()
         WSACloseEvent(m_shutdownEvent);
         m_shutdownEvent = WSA_INVALID_EVENT;
     }
+    if (m_winsockInUse) {
+        WSACleanup();
+        m_winsockInUse = false;
+    }
     m_running = 0;
+}
+
+void CGenericServer::StopTakingWork()
+{
+    m_takingWork = false;
+    if (m_locksReady) {
+        // The accept thread holds this lock only around calls that do not block.
+        CriticalSectionLock hold(m_listenerLock);
+        if (m_listener != INVALID_SOCKET) {
+            closesocket(m_listener);
+            m_listener = INVALID_SOCKET;
+        }
+    }
+    // The accept and helper threads end, and so does every connection that waits
+    // for its next request; a running command does not look at the event.
+    if (m_shutdownEvent != WSA_INVALID_EVENT) WSASetEvent(m_shutdownEvent);
 }
 
 size_t CGenericServer::LiveClientCount()
@@ -145,13 +168,16 @@ size_t CGenericServer::FinishedClientCount()
     return m_finishedClients.size();
 }
 
-void CGenericServer::CloseListener(WSAEVENT acceptEvent, WSAEVENT shutdownEvent, SOCKET listener)
+void CGenericServer::CloseListener(WSAEVENT acceptEvent, WSAEVENT shutdownEvent)
 {
     if (acceptEvent != WSA_INVALID_EVENT) WSACloseEvent(acceptEvent);
     // The shutdown event is closed by Stop once every thread has seen it.
     (void)shutdownEvent;
-    if (listener != INVALID_SOCKET) closesocket(listener);
-    WSACleanup();
+    CriticalSectionLock hold(m_listenerLock);
+    if (m_listener != INVALID_SOCKET) closesocket(m_listener);
+    m_listener = INVALID_SOCKET;
+    // Winsock is not ended here: client threads may still hold their sockets
+    // (ending it would close them under the threads). Stop ends it after them.
 }
 
 unsigned __stdcall CGenericServer::AcceptThread(void* context)
@@ -217,9 +243,16 @@ unsigned __stdcall CGenericServer::AcceptThread(void* context)
     }
     if (WSAEventSelect(listener, acceptEvent, FD_ACCEPT) == SOCKET_ERROR) {
         server->LogMessage("WSAEventSelect(...) failure", kFunction, WSAGetLastError());
-        server->CloseListener(acceptEvent, shutdownEvent, listener);
+        WSACloseEvent(acceptEvent);
+        closesocket(listener);
+        WSACleanup();
         return kThreadExitCode;
     }
+    {
+        CriticalSectionLock hold(server->m_listenerLock);
+        server->m_listener = listener;
+    }
+    server->m_winsockInUse = true;
 
     SetEvent(server->m_startEvent);
 
@@ -231,17 +264,29 @@ unsigned __stdcall CGenericServer::AcceptThread(void* context)
             break;
         }
         if (waited == WAIT_OBJECT_0) break;
+        sockaddr_in peer{};
+        SOCKET client = INVALID_SOCKET;
         WSANETWORKEVENTS happened{};
-        if (WSAEnumNetworkEvents(listener, acceptEvent, &happened) == SOCKET_ERROR) {
-            server->LogMessage("WSAEnumNetworkEvents(...) failure", kFunction, WSAGetLastError());
+        int enumerated = 0, error = 0;
+        {
+            // Neither call waits (the socket is event-selected), and nothing else
+            // is done under the lock.
+            CriticalSectionLock hold(server->m_listenerLock);
+            if (server->m_listener == INVALID_SOCKET) break;  // no more work taken
+            enumerated = WSAEnumNetworkEvents(listener, acceptEvent, &happened);
+            if (enumerated != SOCKET_ERROR && happened.lNetworkEvents == FD_ACCEPT) {
+                int peerLength = sizeof peer;
+                client = WSAAccept(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength, nullptr, 0);
+            }
+            error = WSAGetLastError();
+        }
+        if (enumerated == SOCKET_ERROR) {
+            server->LogMessage("WSAEnumNetworkEvents(...) failure", kFunction, error);
             break;
         }
         if (happened.lNetworkEvents != FD_ACCEPT) continue;
-        sockaddr_in peer{};
-        int peerLength = sizeof peer;
-        SOCKET client = WSAAccept(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength, nullptr, 0);
         if (client == INVALID_SOCKET) {
-            server->LogMessage("WSAAccept(...) failure", kFunction, WSAGetLastError());
+            server->LogMessage("WSAAccept(...) failure", kFunction, error);
             continue;
         }
         const unsigned char* b = reinterpret_cast<const unsigned char*>(&peer.sin_addr);
@@ -252,7 +297,7 @@ unsigned __stdcall CGenericServer::AcceptThread(void* context)
         if (server->AddClient(client, text, peer.sin_port) == 0)
             server->LogMessage("AddClient(...) failure", kFunction, 0);
     }
-    server->CloseListener(acceptEvent, shutdownEvent, listener);
+    server->CloseListener(acceptEvent, shutdownEvent);
     return kThreadExitCode;
 }
 
@@ -378,6 +423,9 @@ void CGenericServer::ServeConnection(SOCKET socket, WSAEVENT event)
     auto answerRequests = [&]() {
         while (!sendPending) {
             if (closeAfterSend) return false;
+            // Once the server takes no more work, a request waiting here is not
+            // run: the connection ends.
+            if (!m_takingWork) return false;
             size_t length = CompleteRequestLength(request);
             if (length == 0) {
                 if (request.size() < limit) return true;

@@ -30,6 +30,12 @@ public:
     // Ends the server: no more connections, every thread joined. The agent never
     // stops its server; tests do.
     void Stop();
+    // Takes no more work, at once, and waits for no thread: the listening socket
+    // is closed (the port is free for another program), no connection is taken
+    // any more, and a connection whose next request has not started is ended
+    // without it. A command that runs goes on to its end (or to the process's).
+    // Stop may follow and joins what is left.
+    void StopTakingWork();
 
     int BoundPort() const { return m_boundPort.load(); }
     size_t LiveClientCount();
@@ -76,7 +82,7 @@ private:
 
     int AddClient(SOCKET socket, const char* address, unsigned short port);
     void RemoveClient(WSAEVENT event, SOCKET socket, ClientStart* start, unsigned int threadId);
-    void CloseListener(WSAEVENT acceptEvent, WSAEVENT shutdownEvent, SOCKET listener);
+    void CloseListener(WSAEVENT acceptEvent, WSAEVENT shutdownEvent);
     void ServeConnection(SOCKET socket, WSAEVENT event);
     void ReapFinished();
     void NotePeakRequestBytes(size_t bytes);
@@ -87,6 +93,14 @@ private:
     unsigned int m_helperThreadId = 0;
     WSAEVENT m_shutdownEvent = WSA_INVALID_EVENT;
     HANDLE m_startEvent = nullptr;
+    // The accept thread's listening socket; StopTakingWork closes it from
+    // another thread, both under the listener lock.
+    SOCKET m_listener = INVALID_SOCKET;
+    CRITICAL_SECTION m_listenerLock;
+    std::atomic<bool> m_takingWork{true};
+    // Winsock stays started while client threads may hold sockets: Stop ends
+    // it once they have been joined.
+    bool m_winsockInUse = false;
     std::list<ClientEntry> m_liveClients;
     // An entry moves from the live list to the finished list as it is, list
     // node and all: ending a connection allocates nothing.

@@ -59,6 +59,7 @@ public:
         m_socket = INVALID_SOCKET;
     }
     bool connected() const { return m_connected; }
+    SOCKET Handle() const { return m_socket; }
 
     // Sends every byte; `progress`, when given, follows the bytes sent (for a
     // test that watches a sender from another thread).
@@ -132,10 +133,20 @@ std::string BodyOf(const std::string& answer)
 
 // A server on a free loopback port, answering id 20 with `bigResult` and
 // echoing the param for id 35; id 21 asks for more memory than there is, id 22
-// throws something else.
+// throws something else, id 23 holds its thread until `release` (10 s at most).
 struct TestServer {
     std::string bigResult = "RESULT";
+    std::atomic<int> commandsRun{0};
+    HANDLE holding = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     CHTTPServer server{[this](int id, const CString& param, CString& result) {
+        ++commandsRun;
+        if (id == 23) {
+            SetEvent(holding);
+            WaitForSingleObject(release, 10000);
+            result = CString("held");
+            return true;
+        }
         if (id == 20) {
             result = CString(bigResult);
             return true;
@@ -154,7 +165,13 @@ struct TestServer {
         return false;
     }};
     explicit TestServer(int idleMs = 200) { EXPECT_EQ(server.Run(0, idleMs), 1); }
-    ~TestServer() { server.Stop(); }
+    ~TestServer()
+    {
+        SetEvent(release);
+        server.Stop();
+        CloseHandle(holding);
+        CloseHandle(release);
+    }
     int port() const { return server.BoundPort(); }
 
     // Waits until every client thread has ended and been reaped.
@@ -260,6 +277,30 @@ TEST(CommandServer, PipelinedRequestsAreAllAnswered)
     EXPECT_EQ(BodyOf(c.ReadAnswer()), "a({\"result\":\"1.7.1.1\"})");
     EXPECT_EQ(BodyOf(c.ReadAnswer()), "b({\"result\":\"x\"})");
     EXPECT_EQ(BodyOf(c.ReadAnswer()), "c({\"result\":\"NOFUNC\"})");
+}
+
+TEST(CommandServer, StopTakingWorkRunsNothingMoreAndWaitsForNoCommand)
+{
+    TestServer s(5000);
+    const int port = s.port();
+    Client c(port);
+    std::string k = "Connection: Keep-Alive\r\n";
+    ASSERT_TRUE(c.Send(Get("callback=a&id=23", k) + Get("callback=b&id=35&param=x", k)));
+    ASSERT_EQ(WaitForSingleObject(s.holding, 5000), WAIT_OBJECT_0);
+
+    ULONGLONG start = GetTickCount64();
+    s.server.StopTakingWork();
+    EXPECT_LT(Since(start), 2000u) << "waited for the command that runs";
+    EXPECT_FALSE(Client(port).connected()) << "a new connection was taken";
+
+    SetEvent(s.release);
+    std::string bytes;
+    char buffer[4096];
+    int n;
+    while ((n = recv(c.Handle(), buffer, sizeof buffer, 0)) > 0) bytes.append(buffer, static_cast<size_t>(n));
+    EXPECT_TRUE(n == 0 || WSAGetLastError() != WSAETIMEDOUT) << "the connection stayed open";
+    EXPECT_EQ(bytes.find("b({"), std::string::npos) << bytes;
+    EXPECT_EQ(s.commandsRun.load(), 1) << "the request behind the running one was run";
 }
 
 TEST(CommandServer, AnswerLargerThanTheSocketBufferArrivesWhole)

@@ -4,9 +4,12 @@ export WINEARCH=win64
 export WINEPREFIX="${CORVANE_WINEPREFIX:-${HOME}/.cache/corvane/wine64}"
 # Wine's 32-bit loader starts the 32-bit product and hands 64-bit programs to
 # the 64-bit loader; where this machine starts no 32-bit programs only the
-# 64-bit loader runs.
+# 64-bit loader runs. CORVANE_WINELOADER names another loader (a stand-in, as
+# the set-up's own test uses).
 . "$(dirname "${BASH_SOURCE[0]}")/wine32.sh"
-if [ "$CORVANE_RUNS_32BIT" = 1 ]; then
+if [ -n "${CORVANE_WINELOADER:-}" ]; then
+    export WINELOADER="$CORVANE_WINELOADER"
+elif [ "$CORVANE_RUNS_32BIT" = 1 ]; then
     export WINELOADER=/usr/lib/wine/wine
 else
     export WINELOADER=/usr/lib/wine/wine64

@@ -102,16 +102,22 @@ TEST(Win32Hid, RealEnumerationMeetsOnlyForeignDevices)
 }
 
 int g_dispatched = 0;
+constexpr UINT kCounted = WM_APP + 7;
+constexpr UINT kPostsQuit = WM_APP + 8;  // its handler asks the thread to quit, with exit code 7
 LRESULT CALLBACK CountingWindow(HWND window, UINT message, WPARAM w, LPARAM l)
 {
-    if (message == WM_APP + 7) {
+    if (message == kCounted) {
         ++g_dispatched;
+        return 0;
+    }
+    if (message == kPostsQuit) {
+        PostQuitMessage(7);
         return 0;
     }
     return DefWindowProcA(window, message, w, l);
 }
 
-// A message-only window that counts the WM_APP + 7 dispatched to it.
+// A message-only window that counts the kCounted dispatched to it.
 HWND CountingMessageWindow()
 {
     WNDCLASSA windowClass = {};
@@ -139,28 +145,40 @@ TEST(Win32Wait, WindowMessagesAreDispatchedWhileTheExchangeWaits)
     ASSERT_EQ(device.OpenDevice(0), kHidDone);
 
     TestTransaction tx(device, product, 0x05, 16);  // the system's clock and pump
-    PostMessageA(window, WM_APP + 7, 0, 0);
+    PostMessageA(window, kCounted, 0, 0);
     EXPECT_EQ(tx.Run(), ExchangeOutcome::Succeeded);
     EXPECT_EQ(g_dispatched, 1);
     device.CloseHandleAndReset();
     DestroyWindow(window);
 }
 
-TEST(Win32Wait, AQuitEndsTheDispatchingAndIsLeftForTheThreadsOwnLoop)
+// The tray's exit while a command waits on this thread: the wait goes on until
+// its exchange is done, dispatching nothing more (a message posted meanwhile
+// waits too), and the quit stays for the loop that runs the thread, with its
+// exit code. The quit is there before the wait, or comes from a message that
+// the wait dispatches (the tray menu's command).
+struct QuitCase {
+    const char* name;
+    bool fromDispatchedMessage;
+};
+
+class Win32WaitQuit : public ::testing::TestWithParam<QuitCase> {};
+
+TEST_P(Win32WaitQuit, EndsTheDispatchingAndIsLeftForTheThreadsOwnLoop)
 {
     g_dispatched = 0;
     HWND window = CountingMessageWindow();
     ASSERT_NE(window, nullptr);
 
-    // The tray's exit while a command waits on this thread: the wait goes on
-    // until its exchange is done, dispatching nothing more (a message posted
-    // meanwhile waits too), and the quit stays for the loop that runs the
-    // thread, with its exit code.
-    PostQuitMessage(7);
+    if (GetParam().fromDispatchedMessage) {
+        PostMessageA(window, kPostsQuit, 0, 0);
+    } else {
+        PostQuitMessage(7);
+    }
     std::atomic<bool> done{false};
     std::thread exchange([&] {
         Sleep(50);
-        PostMessageA(window, WM_APP + 7, 0, 0);
+        PostMessageA(window, kCounted, 0, 0);
         Sleep(150);
         done = true;
     });
@@ -181,5 +199,10 @@ TEST(Win32Wait, AQuitEndsTheDispatchingAndIsLeftForTheThreadsOwnLoop)
     EXPECT_EQ(g_dispatched, 1) << "the message posted during the wait, by the thread's own loop";
     DestroyWindow(window);
 }
+
+INSTANTIATE_TEST_SUITE_P(Win32Wait, Win32WaitQuit,
+                         ::testing::Values(QuitCase{"PostedBeforeTheWait", false},
+                                           QuitCase{"PostedByAMessageItDispatches", true}),
+                         [](const ::testing::TestParamInfo<QuitCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -17,9 +17,12 @@ decode to no instruction, a path that reaches no return at all.
 
 usage: check_export_returns.py OBJDUMP Tarnlink.dll tarnlink.h
        check_export_returns.py --self-test OBJDUMP Tarnlink.dll tarnlink.h
-The self-test runs the check on the real pair, then on a copy of the DLL with
-one export's `ret $4` made `ret $8` and on a copy of the header with one
-argument taken out of a declaration: each copy must fail that export alone.
+The self-test runs the check on the real pair, then on copies of the DLL with
+a return that one export alone reaches made to pop other bytes (a `ret $4`
+made `ret $8`, a return made to pop 4 bytes fewer, and a return reached only
+through the taken side of conditional jumps made to pop 4 more) and on a copy
+of the header with one argument taken out of a declaration: each copy must fail
+that export alone.
 """
 import os
 import re
@@ -306,6 +309,35 @@ def report(results):
     return failed
 
 
+def returns_behind_taken_jumps(code):
+    """The addresses of the `ret $N` that only the taken side of conditional
+    jumps leads to: the run of instructions that ends in it is entered by no
+    instruction before it (that one returns or jumps, padding aside) and by no
+    unconditional jump, only by conditional ones. Read from the instructions
+    alone, not by the walk."""
+    into, jumps = {}, {}  # address: the instruction that runs into it; the kinds of jump to it
+    for address, (op, args, following) in code.instructions.items():
+        into[following] = address
+        if (op in CONDITIONAL or op == "jmp") and re.fullmatch(r"[0-9a-f]+( <.*>)?", args):
+            jumps.setdefault(int(args.split()[0], 16), set()).add(op in CONDITIONAL)
+    ends = {"ret", "jmp"} | TRAPS
+    found = set()
+    for address, (op, args, _) in code.instructions.items():
+        if op != "ret" or not args:
+            continue
+        kinds, run = set(), address
+        while run is not None:
+            kinds |= jumps.get(run, set())
+            before = run = into.get(run)
+            while before is not None and PADDING.fullmatch(" ".join(code.instructions[before][:2]).rstrip()):
+                before = into.get(before)
+            if before is None or code.instructions[before][0] in ends:
+                break
+        if kinds == {True}:
+            found.add(address)
+    return found
+
+
 def self_test(objdump, dll, header):
     """The check passes the real pair and fails each broken copy on the export broken, and only it."""
     outcomes = []
@@ -313,6 +345,7 @@ def self_test(objdump, dll, header):
     def expect(what, condition):
         print(("ok: " if condition else "FAILED: ") + what)
         outcomes.append(bool(condition))
+        return bool(condition)
 
     def failing(results):
         for _, _, line in (r for r in results if not r[1]):
@@ -325,19 +358,30 @@ def self_test(objdump, dll, header):
     with open(header, encoding="utf-8") as f:
         header_text = f.read()
     with tempfile.TemporaryDirectory() as scratch:
-        # (a) A `ret $4` that one export alone reaches made `ret $8`.
-        reached = {name: code.walk(entry)[0] for name, entry in sorted(code.image.exports().items())}
-        victim, at = next((name, a) for name, rets in reached.items() for a, n in rets if n == 4 and
-                          not any(a in dict(r) for other, r in reached.items() if other != name))
-        data = bytearray(code.image.data)
-        offset = code.image.offset(at)
-        expect(f"{victim} returns with C2 04 00 at 0x{at:x}", data[offset:offset + 3] == b"\xc2\x04\x00")
-        data[offset + 1] = 0x08
-        broken_dll = os.path.join(scratch, "Tarnlink.dll")
-        with open(broken_dll, "wb") as f:
-            f.write(data)
-        print(f"  the DLL with ret $8 at 0x{at:x}:")
-        expect(f"the check fails {victim} alone", failing(check(objdump, broken_dll, header)) == [victim])
+        # (a) A return that one export alone reaches made to pop 4 bytes more
+        # than declared, one made to pop 4 fewer, and one reached only through
+        # the taken side of conditional jumps made to pop 4 more.
+        reached = {name: dict(code.walk(entry)[0]) for name, entry in sorted(code.image.exports().items())}
+        sole = [(name, a, n) for name, rets in reached.items() for a, n in sorted(rets.items())
+                if not any(a in r for other, r in reached.items() if other != name)]
+        behind_taken = returns_behind_taken_jumps(code)
+        behind = [c for c in sole if c[1] in behind_taken]
+        for what, candidates, change in (("4 bytes more", [c for c in sole if c[2] == 4], 4),
+                                         ("4 bytes fewer", [c for c in sole if c[2] >= 8], -4),
+                                         ("4 bytes more behind a taken conditional jump", behind, 4)):
+            if not expect(f"a return to pop {what} is found", candidates):
+                continue
+            victim, at, pops = candidates[0]
+            data = bytearray(code.image.data)
+            offset = code.image.offset(at)
+            expect(f"{victim} returns with C2 {pops:02X} 00 at 0x{at:x}",
+                   data[offset:offset + 3] == bytes([0xC2, pops, 0]))
+            data[offset + 1] = pops + change
+            broken_dll = os.path.join(scratch, "Tarnlink.dll")
+            with open(broken_dll, "wb") as f:
+                f.write(data)
+            print(f"  the DLL with ret ${pops + change} at 0x{at:x}:")
+            expect(f"the check fails {victim} alone", failing(check(objdump, broken_dll, header)) == [victim])
 
         # (b) The last parameter taken out of a stdcall declaration with more than one.
         declared = declarations(header_text)

@@ -109,6 +109,7 @@ void ObuSimulator::OnMessage(const std::vector<uint8_t>& encrypted, SimReplyChan
             reports[i][1] = 1;
             reports[i][8] = i < mfsnStatuses.size() ? mfsnStatuses[i] : mfsnStatus;
         }
+        reports.insert(reports.begin(), beforeMfsnAnswer.begin(), beforeMfsnAnswer.end());
         const uint32_t delay = answerDelayMs;
         hold.unlock();
         for (auto& r : reports) reply.Deliver(r, delay);

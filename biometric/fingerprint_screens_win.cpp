@@ -80,9 +80,9 @@ void CFingerprintScreen::CloseReaderBoxes()
             [](HWND window, LPARAM) CALLBACK -> BOOL {
                 char name[16] = {};
                 GetClassNameA(window, name, sizeof name);
-                HWND ok = GetDlgItem(window, IDOK);
+                HWND ok = ::GetDlgItem(window, IDOK);
                 if (std::strcmp(name, "#32770") == 0 && ok)
-                    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+                    ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
                 return TRUE;
             },
             0);

@@ -431,7 +431,7 @@ TEST_F(ObuWithSimulator, SerialNumberAnswersThatAreShortLongOrForeign)
         {"another report id", {[&] { SimReport r = report(1, 24, 24); r[0] = 0x02; return r; }()}, "0", false},
     };
     for (const auto& c : cases) {
-        for (const auto& r : c.answer) sim.QueueInput(0, r, 100);
+        obu.beforeMfsnAnswer = c.answer;  // in reply to the request, never before it
         const uint64_t start = clock.NowMs();
         EXPECT_EQ(ctrl.GetMFSN(), c.text) << c.what;
         EXPECT_EQ(clock.NowMs() - start < 5000u, c.atOnce) << c.what;

@@ -1,6 +1,8 @@
 #include "biometric/fingerprint_screens_win.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <cstdio>
 #include <string>
 
@@ -52,7 +54,39 @@ void CFingerprintScreen::SetSilenceLimitMs(uint32_t ms) { g_silenceLimitMs = ms;
 
 void CFingerprintScreen::ShowBox(const char* text, bool appCaption)
 {
+    const DWORD thread = GetCurrentThreadId();
+    {
+        std::lock_guard<std::mutex> hold(m_BoxLock);
+        m_BoxThreads.push_back(thread);
+    }
     ShowBiuMessageBox(m_hWnd, text, appCaption ? AfxGetAppName() : "확인", kBiuBoxOk);
+    std::lock_guard<std::mutex> hold(m_BoxLock);
+    m_BoxThreads.erase(std::find(m_BoxThreads.begin(), m_BoxThreads.end(), thread));
+}
+
+void CFingerprintScreen::CloseReaderBoxes()
+{
+    std::vector<DWORD> threads;
+    {
+        std::lock_guard<std::mutex> hold(m_BoxLock);
+        threads = m_BoxThreads;
+    }
+    for (DWORD thread : threads) {
+        if (thread == GetCurrentThreadId()) continue;
+        // A box is a dialog of its thread's with an OK button; pressed, it
+        // returns as if the operator had.
+        EnumThreadWindows(
+            thread,
+            [](HWND window, LPARAM) CALLBACK -> BOOL {
+                char name[16] = {};
+                GetClassNameA(window, name, sizeof name);
+                HWND ok = ::GetDlgItem(window, IDOK);
+                if (std::strcmp(name, "#32770") == 0 && ok)
+                    ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+                return TRUE;
+            },
+            0);
+    }
 }
 
 void CFingerprintScreen::StartRetryTimer(unsigned id, unsigned ms)

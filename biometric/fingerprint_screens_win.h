@@ -7,7 +7,9 @@
 // The reader thread decides; what it asks of the window (timers, images, the
 // success page, the end of the screen) is carried out on the screen's own
 // thread through a private message. Message boxes go through the unit's
-// message-box seam (biu_message_box.h) with the screen as owner.
+// message-box seam (biu_message_box.h) with the screen as owner. When the
+// screen ends, the boxes its reader shows are closed (as OK) so that the end
+// never waits for an operator.
 //
 // When the unit stays silent (no answer for SilenceLimitMs after a request)
 // the operator is told so and given a way out: the registration screen shows
@@ -18,6 +20,8 @@
 #include <windows.h>
 
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "biometric/biu_controller.h"
 #include "biometric/image_controls_win.h"
@@ -40,6 +44,7 @@ public:
     void FinishRegistration() override;
     void CloseScreen() override;
     void Repaint() override;
+    void CloseReaderBoxes() override;
 
 protected:
     using CDialog::CDialog;
@@ -59,6 +64,11 @@ protected:
     void ComeToFront();
     void ShowCentredInFront();
     void FitClientTo(int width, int height);
+
+private:
+    // The threads in ShowBox now, one entry a box.
+    std::mutex m_BoxLock;
+    std::vector<DWORD> m_BoxThreads;
 };
 
 class CMainPage : public CFingerprintScreen {

@@ -69,7 +69,6 @@ bool CScreenExchange::StartReading()
 {
     CBiuTransaction::FixedHandshakeRandom(m_AppRandom);
     HandshakeSendKey(m_SendKey, m_ProductNum);
-    m_bRandomKnown = 0;
     m_Device.m_dwReadTimeout = kIoTimeoutMs;
     m_Device.m_dwWriteTimeout = kIoTimeoutMs;
     // What waits on the handle, which stays open between commands, answers
@@ -86,6 +85,12 @@ bool CScreenExchange::StartReading()
 
 void CScreenExchange::Join()
 {
+    // The run flag first: the reader shows no box any more and sends
+    // nothing; one that it shows already, or has just begun to show, is
+    // closed until the reader has ended (no operator need press OK).
+    m_Channel.StopRunning();
+    constexpr uint32_t kBoxCloseStepMs = 50;
+    while (!m_Channel.WaitForReaderEnd(kBoxCloseStepMs)) m_Window.CloseReaderBoxes();
     m_Channel.Stop();
 }
 
@@ -106,41 +111,57 @@ void CScreenExchange::TraceReport(const uint8_t* report, bool randomKeyAnswer)
 void CScreenExchange::OnReceive(const uint8_t* report, size_t bytesRead)
 {
     if (!m_Channel.IsRunning()) return;
-    const CExchangeChannel::Intake in = m_Channel.Take(report, bytesRead);
-    switch (in.kind) {
-    case CExchangeChannel::Intake::Foreign: return;
-    case CExchangeChannel::Intake::Unrequested:
-        TraceReport(report, false);
-        return m_Channel.TraceDropped(in);
-    case CExchangeChannel::Intake::RandomKeyAnswer: {
-        TraceReport(report, true);
-        m_AwaitingSince = 0;
-        uint8_t key[32];
-        HandshakeReceiveKey(key, m_ProductNum, m_AppRandom);
-        uint8_t plain[16] = {};
-        OpenRandomKeyAnswer(key, in.data, plain);  // the screens send their command whatever it reads
-        {
-            auto hold = m_Channel.HoldSends();
-            std::memcpy(m_DeviceRandom, plain + MessageHead::kRandomOffset, sizeof m_DeviceRandom);
-            CommandSendKey(m_SendKey, m_ProductNum, m_DeviceRandom);
-        }
-        m_bRandomKnown = 1;
-        OnRandomKeyAnswer();
-        return;
+    m_Channel.Receive(report, bytesRead, *this);
+}
+
+void CScreenExchange::ReportSeen(const uint8_t* report, const CExchangeChannel::Intake& in)
+{
+    TraceReport(report, in.kind == CExchangeChannel::Intake::RandomKeyAnswer);
+}
+
+void CScreenExchange::MalformedAnswer(const CExchangeChannel::Intake& /*in*/)
+{
+    // Longer than the screen can hold, or a report that lies about its
+    // length: dropped; the next Packet Index 0 starts again.
+    m_Trace.Label("[수신 데이터 길이 초과]");
+}
+
+void CScreenExchange::RandomKeyAnswerTaken(const CExchangeChannel::Intake& in)
+{
+    m_AwaitingSince = 0;
+    uint8_t key[32];
+    HandshakeReceiveKey(key, m_ProductNum, m_AppRandom);
+    uint8_t plain[16] = {};
+    OpenRandomKeyAnswer(key, in.data, plain);  // the screens send their command whatever it reads
+    {
+        auto hold = m_Channel.HoldSends();
+        std::memcpy(m_DeviceRandom, plain + MessageHead::kRandomOffset, sizeof m_DeviceRandom);
+        CommandSendKey(m_SendKey, m_ProductNum, m_DeviceRandom);
     }
-    case CExchangeChannel::Intake::NeedMore: TraceReport(report, false); return;
-    case CExchangeChannel::Intake::Malformed:
-        // Longer than the screen can hold, or a report that lies about its
-        // length: dropped; the next Packet Index 0 starts again.
-        TraceReport(report, false);
-        m_Trace.Label("[수신 데이터 길이 초과]");
-        return;
-    case CExchangeChannel::Intake::Answer: break;
+    OnRandomKeyAnswer();
+}
+
+const uint8_t* CScreenExchange::OpenAnswer(const CExchangeChannel::Intake& in)
+{
+    BuildReceiveKey(m_AnswerKey);
+    const size_t n = in.length;
+    std::fill(m_Plain.begin(), m_Plain.end(), 0);
+    m_nPlain = 0;
+    if (n == 0 || n % CAESClass::kBlockSize != 0 || n > m_Plain.size()) {
+        m_Trace.Label("[복호화 불가 - 응답 무시]");
+        return nullptr;
     }
-    TraceReport(report, false);
-    m_pAnswer = in.data;
-    m_nAnswer = in.length;
-    OnAnswer(in.header.dataType);
+    CAESClass aes;
+    aes.MakeKey(m_AnswerKey, kZeroChain, 32, 16);
+    aes.Decrypt(in.data, m_Plain.data(), n);
+    return m_Plain.data();
+}
+
+void CScreenExchange::AnswerTaken(const CExchangeChannel::Intake& in, const uint8_t* /*opened*/)
+{
+    m_AwaitingSince = 0;
+    m_nPlain = in.length;
+    OnAnswer(in.header.dataType, m_AnswerKey);
 }
 
 bool CScreenExchange::WriteReport(const uint8_t* report)
@@ -197,26 +218,6 @@ void CScreenExchange::BuildReceiveKey(uint8_t key[32])
     CommandReceiveKey(key, m_ProductNum, m_AppRandom, m_DeviceRandom);
 }
 
-bool CScreenExchange::DecryptAnswer(const uint8_t key[32])
-{
-    const size_t n = m_nAnswer;
-    std::fill(m_Plain.begin(), m_Plain.end(), 0);
-    m_nPlain = 0;
-    if (n == 0 || n % CAESClass::kBlockSize != 0 || n > m_Plain.size()) {
-        m_Trace.Label("[복호화 불가 - 응답 무시]");
-        return false;
-    }
-    CAESClass aes;
-    aes.MakeKey(key, kZeroChain, 32, 16);
-    aes.Decrypt(m_pAnswer, m_Plain.data(), n);
-    // An answer to another request (one that came too late for an earlier
-    // command) is not this request's.
-    if (!m_Channel.Accept(m_Plain[0])) return false;
-    m_AwaitingSince = 0;
-    m_nPlain = n;
-    return true;
-}
-
 // ---------------------------------------------------------------- CRegistScan
 
 CRegistScan::CRegistScan(const CHidDeviceRecord& device, const uint8_t productKey[16], ScreenWindow& window,
@@ -255,7 +256,6 @@ void CRegistScan::SendScan(const uint8_t key[32], uint8_t kind)
 void CRegistScan::StartFingerRegist(uint8_t finger)
 {
     m_byFinger = finger;
-    m_bRandomKnown = 0;
     // Scanning from the request on: the reader thread may take the answers
     // (and finish the registration) before this thread goes on.
     m_nStep = 2;
@@ -342,11 +342,8 @@ int CRegistScan::OnCommandAnswer()
     return 1;
 }
 
-void CRegistScan::OnAnswer(uint8_t dataType)
+void CRegistScan::OnAnswer(uint8_t dataType, const uint8_t key[32])
 {
-    uint8_t key[32];
-    BuildReceiveKey(key);
-    if (!DecryptAnswer(key)) return;
     m_Trace.Label("[Return 되는 처리 결과]");
     m_Trace.HeadLines(m_Plain.data());
     const int r = OnCommandAnswer();
@@ -416,7 +413,6 @@ void CVerifyScan::OnPromptTimer()
 {
     Box("검증 할 지문을 입력하세요.");
     Pause(kPromptPauseMs);
-    m_bRandomKnown = 0;
     RequestRandomKey();
 }
 
@@ -433,11 +429,8 @@ void CVerifyScan::OnRandomKeyAnswer()
     SendCommand(m_SendKey, plain);
 }
 
-void CVerifyScan::OnAnswer(uint8_t /*dataType*/)
+void CVerifyScan::OnAnswer(uint8_t /*dataType*/, const uint8_t* /*key*/)
 {
-    uint8_t key[32];
-    BuildReceiveKey(key);
-    if (!DecryptAnswer(key)) return;  // nor one of another command
     if (m_Plain[1] & 1) {
         Box("본인 인증에 실패하였습니다!", true);
         return;

@@ -18,7 +18,9 @@
 // What the screens show goes through ScreenWindow, which the windows implement
 // (and tests record): message boxes (shown from the thread that decides them,
 // the reader thread mostly, with the screen as owner), the retry timers, the
-// scanned images, the end of a registration and the end of the screen.
+// scanned images, the end of a registration and the end of the screen. A
+// screen's end never waits for an operator: it clears the run flag, then
+// closes the boxes its reader shows until the reader has ended.
 //
 // Bounds: answers are gathered into a buffer of a fixed capacity (90000 bytes
 // for a scan, 1024 for a verdict) and a longer one is dropped; only whole
@@ -71,9 +73,13 @@ public:
     virtual void CloseScreen() = 0;
     // Repaints the whole screen without erasing.
     virtual void Repaint() = 0;
+    // Closes the boxes that threads other than the calling one show (as OK),
+    // so that a screen's reader that sits in one, or is about to show one,
+    // goes on and ends; asked again and again while the screen waits for it.
+    virtual void CloseReaderBoxes() = 0;
 };
 
-class CScreenExchange {
+class CScreenExchange : private CExchangeChannel::Receiver {
 public:
     virtual ~CScreenExchange();
     CScreenExchange(const CScreenExchange&) = delete;
@@ -87,7 +93,9 @@ public:
     // nothing more is shown or sent.
     void StopRunning() { m_Channel.StopRunning(); }
     bool IsRunning() const { return m_Channel.IsRunning(); }
-    // Clears the run flag and waits for the reader thread.
+    // Clears the run flag and waits for the reader thread, closing the boxes
+    // it shows (the window's CloseReaderBoxes) until it has ended: within a
+    // read time-out and a pause after its box has closed.
     void Join();
 
     // How long the screen has waited for the unit since its last request
@@ -119,15 +127,18 @@ protected:
     // The command receive key: product key, current AppRandom, DeviceRandom,
     // read under the send lock (a request being made changes the AppRandom).
     void BuildReceiveKey(uint8_t key[32]);
-    // Decrypts the gathered answer into m_Plain; false for a length that is
-    // not whole blocks, or an answer whose command byte is not the request's.
-    bool DecryptAnswer(const uint8_t key[32]);
-    void Pause(uint32_t ms) { m_Services.clock->SleepMs(ms); }
+    // A pause before a request; none once the screen has stopped (nothing
+    // is sent any more).
+    void Pause(uint32_t ms)
+    {
+        if (IsRunning()) m_Services.clock->SleepMs(ms);
+    }
 
     // After the DeviceRandom is known; m_SendKey holds the command send key.
     virtual void OnRandomKeyAnswer() = 0;
-    // A whole answer has been gathered; `dataType` is its last report's.
-    virtual void OnAnswer(uint8_t dataType) = 0;
+    // The answer to the request, decrypted into m_Plain (m_nPlain bytes)
+    // under `key`, the command receive key; `dataType` is its last report's.
+    virtual void OnAnswer(uint8_t dataType, const uint8_t key[32]) = 0;
     // Trace of each report taken (label before the header lines).
     virtual void TraceReport(const uint8_t* report, bool randomKeyAnswer);
 
@@ -140,7 +151,6 @@ protected:
     uint8_t m_AppRandom[8] = {};
     uint8_t m_DeviceRandom[8] = {};
     uint8_t m_SendKey[32] = {};
-    std::atomic<int32_t> m_bRandomKnown{0};
     std::vector<uint8_t> m_Plain;  // the decrypted answer
     size_t m_nPlain = 0;
     CExchangeChannel m_Channel;
@@ -149,8 +159,14 @@ private:
     // Writes one report of a request.
     bool WriteReport(const uint8_t* report);
 
-    const uint8_t* m_pAnswer = nullptr;  // the gathered answer being handled
-    size_t m_nAnswer = 0;
+    // What the channel hands over (CExchangeChannel::Receiver).
+    void ReportSeen(const uint8_t* report, const CExchangeChannel::Intake& in) override;
+    void RandomKeyAnswerTaken(const CExchangeChannel::Intake& in) override;
+    void MalformedAnswer(const CExchangeChannel::Intake& in) override;
+    const uint8_t* OpenAnswer(const CExchangeChannel::Intake& in) override;
+    void AnswerTaken(const CExchangeChannel::Intake& in, const uint8_t* opened) override;
+
+    uint8_t m_AnswerKey[32] = {};  // the key of the answer being taken
     std::atomic<uint64_t> m_AwaitingSince{0};
 };
 
@@ -162,6 +178,8 @@ public:
 
     CRegistScan(const CHidDeviceRecord& device, const uint8_t productKey[16], ScreenWindow& window,
                 uint8_t user, const int32_t registered[12], int32_t registeredCount);
+    // The reader ends before this part goes: it calls into it.
+    ~CRegistScan() override { Join(); }
 
     bool IsRegistered(int finger) const { return finger >= 1 && finger <= 10 && m_nRegistered[finger] == 1; }
     // Step 1 to 2 with the chosen finger: the handshake of the scans.
@@ -185,7 +203,7 @@ public:
 
 protected:
     void OnRandomKeyAnswer() override;
-    void OnAnswer(uint8_t dataType) override;
+    void OnAnswer(uint8_t dataType, const uint8_t key[32]) override;
     void TraceReport(const uint8_t* report, bool randomKeyAnswer) override;
 
 private:
@@ -211,6 +229,8 @@ public:
     static constexpr size_t kAnswerCapacity = 1024;
 
     CVerifyScan(const CHidDeviceRecord& device, const uint8_t productKey[16], ScreenWindow& window, int8_t regId);
+    // The reader ends before this part goes: it calls into it.
+    ~CVerifyScan() override { Join(); }
 
     // Timer 1000 (once): the prompt, then the handshake.
     void OnPromptTimer();
@@ -219,7 +239,7 @@ public:
 
 protected:
     void OnRandomKeyAnswer() override;
-    void OnAnswer(uint8_t dataType) override;
+    void OnAnswer(uint8_t dataType, const uint8_t key[32]) override;
 
 private:
     int8_t m_byRegId;

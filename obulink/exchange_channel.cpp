@@ -87,22 +87,31 @@ bool CExchangeChannel::Start(ExchangeClock& clock, const std::atomic<bool>* done
                              FaultHandler onFault)
 {
     m_bRun = true;
+    {
+        std::lock_guard<std::mutex> hold(m_EndLock);
+        m_bReaderEnded = false;
+    }
     try {
         m_hThread = std::thread([this, &clock, done, onReport = std::move(onReport), onFault = std::move(onFault)] {
             ReceiveLoop(m_Device, m_bRun, done, clock, onReport, onFault);
+            std::lock_guard<std::mutex> hold(m_EndLock);
+            m_bReaderEnded = true;
+            m_Ended.notify_all();
         });
     } catch (const std::exception&) {
         m_bRun = false;
+        std::lock_guard<std::mutex> hold(m_EndLock);
+        m_bReaderEnded = true;
         return false;
     }
     return true;
 }
 
-void CExchangeChannel::ReceiveHere(ExchangeClock& clock, const std::atomic<bool>* done,
-                                   const ReportHandler& onReport, const FaultHandler& onFault)
+bool CExchangeChannel::WaitForReaderEnd(uint32_t ms)
 {
-    m_bRun = true;
-    ReceiveLoop(m_Device, m_bRun, done, clock, onReport, onFault);
+    if (!m_hThread.joinable() || m_hThread.get_id() == std::this_thread::get_id()) return true;
+    std::unique_lock<std::mutex> hold(m_EndLock);
+    return m_Ended.wait_for(hold, std::chrono::milliseconds(ms), [this] { return m_bReaderEnded; });
 }
 
 void CExchangeChannel::Stop()
@@ -133,6 +142,23 @@ CExchangeChannel::SendResult CExchangeChannel::Send(Awaiting awaited, const Requ
     return SendResult::Sent;
 }
 
+void CExchangeChannel::Receive(const uint8_t* report, size_t bytesRead, Receiver& receiver)
+{
+    const Intake in = Take(report, bytesRead);
+    if (in.kind == Intake::Foreign) return;
+    receiver.ReportSeen(report, in);
+    switch (in.kind) {
+    case Intake::Foreign:
+    case Intake::NeedMore: return;
+    case Intake::Unrequested: return TraceDropped(in);
+    case Intake::Malformed: return receiver.MalformedAnswer(in);
+    case Intake::RandomKeyAnswer: return receiver.RandomKeyAnswerTaken(in);
+    case Intake::Answer: break;
+    }
+    const uint8_t* opened = receiver.OpenAnswer(in);
+    if (opened && Accept(in, opened[0])) receiver.AnswerTaken(in, opened);
+}
+
 CExchangeChannel::Intake CExchangeChannel::Take(const uint8_t* report, size_t bytesRead)
 {
     Intake in;
@@ -145,7 +171,16 @@ CExchangeChannel::Intake CExchangeChannel::Take(const uint8_t* report, size_t by
         !(following && in.header.dataType == HidPacketHeader::kFollowingReport))
         return in;
 
-    switch (m_Awaiting.load()) {
+    Awaiting awaiting;
+    {
+        std::lock_guard<std::mutex> hold(m_SendLock);
+        awaiting = m_Awaiting;
+        in.request = m_RequestSerial;
+        // The random-key answer settles its request as it is taken.
+        if (awaiting == Awaiting::RandomKeyAnswer && HoldsWholeRandomKeyAnswer(in.header, in.available))
+            m_Awaiting = Awaiting::Nothing;
+    }
+    switch (awaiting) {
     case Awaiting::Nothing:
         in.kind = Intake::Unrequested;
         return in;
@@ -154,7 +189,6 @@ CExchangeChannel::Intake CExchangeChannel::Take(const uint8_t* report, size_t by
             in.kind = Intake::Unrequested;
             return in;
         }
-        m_Awaiting = Awaiting::Nothing;
         in.kind = Intake::RandomKeyAnswer;
         in.length = kRandomKeyMessage;
         return in;
@@ -162,14 +196,18 @@ CExchangeChannel::Intake CExchangeChannel::Take(const uint8_t* report, size_t by
     }
 
     if (m_Framing.answers == AnswerFraming::SingleReport) {
-        in.kind = Intake::Answer;
         in.length = in.header.length;
+        if (in.length > in.available)
+            in.kind = Intake::Malformed;
+        else if (in.length == 0 && m_Framing.skipEmptySingleReport)
+            in.kind = Intake::NeedMore;
+        else
+            in.kind = Intake::Answer;
         return in;
     }
-    const uint32_t serial = m_RequestSerial.load();
-    if (m_GatheringFor != serial) {
+    if (m_GatheringFor != in.request) {
         m_Answer.Clear();
-        m_GatheringFor = serial;
+        m_GatheringFor = in.request;
     }
     switch (m_Answer.Add(in.header, in.data, in.available)) {
     case AnswerAccumulator::Step::NeedMore: in.kind = Intake::NeedMore; return in;
@@ -185,11 +223,14 @@ CExchangeChannel::Intake CExchangeChannel::Take(const uint8_t* report, size_t by
     return in;
 }
 
-bool CExchangeChannel::Accept(uint8_t command)
+bool CExchangeChannel::Accept(const Intake& answer, uint8_t command)
 {
-    if (m_Awaiting.load() == Awaiting::Answer && command == m_AnswerCommand.load()) {
-        m_Awaiting = Awaiting::Nothing;
-        return true;
+    {
+        std::lock_guard<std::mutex> hold(m_SendLock);
+        if (m_Awaiting == Awaiting::Answer && m_RequestSerial == answer.request && command == m_AnswerCommand) {
+            m_Awaiting = Awaiting::Nothing;
+            return true;
+        }
     }
     m_Trace.Label("[다른 요청의 응답 - 버림]");
     m_Answer.Clear();

@@ -29,7 +29,7 @@ CString CDoGetMFSN::GetMFSN()
         const CExchangeChannel::SendResult sent = m_Channel.Send(
             CExchangeChannel::Awaiting::Answer,
             // Command 0x00, every field 0: the channel's message starts zeroed.
-            [](uint8_t*) { return CExchangeChannel::SealedRequest{MessageHead::kSize, 0x00}; },
+            [](uint8_t*) { return CExchangeChannel::SealedRequest{MessageHead::kSize, kCommand}; },
             [this](size_t, const uint8_t* report) { return SendReport(report); });
         // A request that could not be written gets no answer: nothing to wait for.
         if (sent == CExchangeChannel::SendResult::Sent) WaitForFlag(m_bDone, kWaitLimitMs, m_Services);
@@ -72,24 +72,39 @@ bool CDoGetMFSN::SendReport(const uint8_t* report)
 
 void CDoGetMFSN::OnReceive(const uint8_t* report, size_t bytesRead)
 {
-    const CExchangeChannel::Intake in = m_Channel.Take(report, bytesRead);
-    switch (in.kind) {
-    case CExchangeChannel::Intake::Foreign: return;
-    case CExchangeChannel::Intake::Unrequested:
-    case CExchangeChannel::Intake::RandomKeyAnswer: return m_Channel.TraceDropped(in);
-    case CExchangeChannel::Intake::NeedMore: m_ReservedStatus = in.header.reserved; return;
-    case CExchangeChannel::Intake::Malformed: return BreakOff();
-    case CExchangeChannel::Intake::Answer: break;
-    }
-    m_ReservedStatus = in.header.reserved;
-    OnCommandAnswer(in.data, in.length);
+    m_Channel.Receive(report, bytesRead, *this);
 }
 
-void CDoGetMFSN::OnCommandAnswer(const uint8_t* bytes, size_t n)
+void CDoGetMFSN::ReportSeen(const uint8_t* /*report*/, const CExchangeChannel::Intake& in)
+{
+    // The status is the Reserved byte of the answer's last report.
+    if (in.kind == CExchangeChannel::Intake::NeedMore || in.kind == CExchangeChannel::Intake::Answer)
+        m_ReservedStatus = in.header.reserved;
+}
+
+void CDoGetMFSN::RandomKeyAnswerTaken(const CExchangeChannel::Intake& /*in*/)
+{
+    // The read asks for no random key.
+}
+
+void CDoGetMFSN::MalformedAnswer(const CExchangeChannel::Intake& /*in*/)
+{
+    BreakOff();
+}
+
+const uint8_t* CDoGetMFSN::OpenAnswer(const CExchangeChannel::Intake& in)
 {
     // An answer without its whole head carries no serial number.
-    if (n < MessageHead::kSize) return BreakOff();
-    m_Channel.Settle();
+    if (in.length < MessageHead::kSize) {
+        BreakOff();
+        return nullptr;
+    }
+    return in.data;  // in clear
+}
+
+void CDoGetMFSN::AnswerTaken(const CExchangeChannel::Intake& in, const uint8_t* bytes)
+{
+    const size_t n = in.length;
     std::memcpy(m_PlainBuf, bytes, n < 24 ? n : 24);
     m_Trace.Label("[Return 되는 처리 결과 Get MFSN]");
     m_Trace.HeadLines(m_PlainBuf);

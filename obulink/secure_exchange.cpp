@@ -54,7 +54,10 @@ bool OpenRandomKeyAnswer(const uint8_t key[32], const uint8_t sealed[16], uint8_
 CSecureExchange::CSecureExchange(const CHidDeviceRecord& device, const uint8_t productKey[16],
                                  const ExchangeProfile& profile)
     : m_Profile(profile), m_Trace(profile.traceLineEnd), m_pRandom(&SystemAppRandom()), m_Device(device),
-      m_Channel(m_Device, {profile.layout, profile.answerFraming}, m_Trace)
+      m_Channel(m_Device,
+                {profile.layout, profile.answerFraming, true, AnswerAccumulator::kCapacity,
+                 profile.skipEmptySingleReport},
+                m_Trace)
 {
     std::memcpy(m_ProductNum, productKey, sizeof m_ProductNum);
 }
@@ -147,33 +150,27 @@ void CSecureExchange::TraceRandomKeyRequest(const uint8_t* plain, const uint8_t*
 
 void CSecureExchange::OnReceive(const uint8_t* report, size_t bytesRead)
 {
-    const CExchangeChannel::Intake in = m_Channel.Take(report, bytesRead);
-    if (in.kind == CExchangeChannel::Intake::Foreign) return;
+    m_Channel.Receive(report, bytesRead, *this);
+}
+
+void CSecureExchange::ReportSeen(const uint8_t* report, const CExchangeChannel::Intake& /*in*/)
+{
     TraceReceivedReport(report);
+}
 
-    switch (in.kind) {
-    case CExchangeChannel::Intake::Foreign: return;
-    case CExchangeChannel::Intake::Unrequested: return m_Channel.TraceDropped(in);
-    case CExchangeChannel::Intake::NeedMore: return;
-    case CExchangeChannel::Intake::Malformed: return BreakOff();
-    case CExchangeChannel::Intake::RandomKeyAnswer: {
-        // The answer's 16 bytes and what follows them in the report, zero
-        // where the report ends, so that the traces may show 64 bytes.
-        uint8_t received[kRandomKeyAnswerView] = {};
-        std::memcpy(received, in.data, in.available < sizeof received ? in.available : sizeof received);
-        HandshakeReceiveKey(m_RecvKey, m_ProductNum, m_AppRandom);
-        OnRandomKeyAnswer(m_RecvKey, received);
-        return;
-    }
-    case CExchangeChannel::Intake::Answer: break;
-    }
+void CSecureExchange::MalformedAnswer(const CExchangeChannel::Intake& /*in*/)
+{
+    BreakOff();
+}
 
-    if (m_Profile.answerFraming == AnswerFraming::SingleReport) {
-        if (in.length == 0 && m_Profile.skipEmptySingleReport) return;
-        if (in.length > in.available) return BreakOff();
-    }
-    CommandReceiveKey(m_RecvKey, m_ProductNum, m_AppRandom, m_DeviceRandom);
-    OnCommandAnswer(m_RecvKey, in.data, in.length);
+void CSecureExchange::RandomKeyAnswerTaken(const CExchangeChannel::Intake& in)
+{
+    // The answer's 16 bytes and what follows them in the report, zero
+    // where the report ends, so that the traces may show 64 bytes.
+    uint8_t received[kRandomKeyAnswerView] = {};
+    std::memcpy(received, in.data, in.available < sizeof received ? in.available : sizeof received);
+    HandshakeReceiveKey(m_RecvKey, m_ProductNum, m_AppRandom);
+    OnRandomKeyAnswer(m_RecvKey, received);
 }
 
 void CSecureExchange::OnRandomKeyAnswer(const uint8_t key[32], const uint8_t* received)
@@ -249,27 +246,32 @@ void CSecureExchange::SendCommand(const uint8_t key[32])
         BreakOff();
 }
 
-void CSecureExchange::OnCommandAnswer(const uint8_t key[32], const uint8_t* bytes, size_t n)
+const uint8_t* CSecureExchange::OpenAnswer(const CExchangeChannel::Intake& in)
 {
     // Only whole blocks can be decrypted; anything else is a broken answer.
-    if (n == 0 || n % CAESClass::kBlockSize != 0 || n > kPlainBufSize) return BreakOff();
-
-    std::memcpy(m_AesKey, key, sizeof m_AesKey);
+    const size_t n = in.length;
+    if (n == 0 || n % CAESClass::kBlockSize != 0 || n > kPlainBufSize) {
+        BreakOff();
+        return nullptr;
+    }
+    CommandReceiveKey(m_RecvKey, m_ProductNum, m_AppRandom, m_DeviceRandom);
+    std::memcpy(m_AesKey, m_RecvKey, sizeof m_AesKey);
     uint8_t work[kPlainBufSize] = {};
-    std::memcpy(work, bytes, n);
-    uint8_t plain[kPlainBufSize] = {};
+    std::memcpy(work, in.data, n);
+    std::memset(m_Opened, 0, sizeof m_Opened);
     CAESClass aes;
     aes.MakeKey(m_AesKey, kZeroChain, 32, 16);
-    aes.Decrypt(work, plain, n);
-    // An answer to another request (one that came too late for an earlier
-    // exchange) is not this command's.
-    if (!m_Channel.Accept(plain[0])) return;
+    aes.Decrypt(work, m_Opened, n);
+    return m_Opened;
+}
 
-    TraceAnswerReceived(bytes, n);
-    std::memcpy(m_PlainBuf, plain, sizeof m_PlainBuf);
+void CSecureExchange::AnswerTaken(const CExchangeChannel::Intake& in, const uint8_t* opened)
+{
+    TraceAnswerReceived(in.data, in.length);
+    std::memcpy(m_PlainBuf, opened, sizeof m_PlainBuf);
     TraceAnswerHead(m_PlainBuf);
-    TraceAnswerDecrypted(m_PlainBuf, n);
-    KeepAnswer(m_PlainBuf, n);
+    TraceAnswerDecrypted(m_PlainBuf, in.length);
+    KeepAnswer(m_PlainBuf, in.length);
     m_bDone = true;
     m_Trace.Label(FinishBanner());
 }

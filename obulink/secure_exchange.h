@@ -8,12 +8,12 @@
 //     flag while pumping window messages, stops and joins the receive thread,
 //     then classifies the outcome.
 //   receive thread
-//     reads input reports; the first Data Type 1 report is the random-key
-//     answer (handshake receive key): it yields the DeviceRandom, and after a
-//     pause the thread sends the transaction's command (command send key, a
-//     fresh AppRandom). The answer is gathered over one or more reports,
-//     decrypted (command receive key), its status and data kept, and the done
-//     flag set.
+//     reads input reports; while the random-key request is outstanding, the
+//     first report that holds a whole one-block message is its answer
+//     (handshake receive key): it yields the DeviceRandom, and after a pause
+//     the thread sends the transaction's command (command send key, a fresh
+//     AppRandom). The answer is gathered over one or more reports, decrypted
+//     (command receive key), its status and data kept, and the done flag set.
 //
 // A report that cannot be written (failed or timed out) ends the exchange at
 // once as "no answer", and nothing more is written.
@@ -106,7 +106,7 @@ void SealRandomKeyRequest(const uint8_t key[32], const uint8_t appRandom[8], uin
 // into `plain`: true when it reads 0x10 and seven zero bytes.
 bool OpenRandomKeyAnswer(const uint8_t key[32], const uint8_t sealed[16], uint8_t plain[16]);
 
-class CSecureExchange {
+class CSecureExchange : private CExchangeChannel::Receiver {
 public:
     static constexpr uint8_t kRandomKeyCommand = 0x10;
     // Bytes of the report from its data on that the random-key answer's
@@ -166,7 +166,6 @@ protected:
     void RequestRandomKey(const uint8_t key[32]);
     void OnRandomKeyAnswer(const uint8_t key[32], const uint8_t* received);
     void SendCommand(const uint8_t key[32]);
-    void OnCommandAnswer(const uint8_t key[32], const uint8_t* bytes, size_t n);
     bool WaitForAnswer();
     // Ends the exchange as "no usable answer".
     void BreakOff();
@@ -198,4 +197,13 @@ protected:
 private:
     // Writes one report of a request through SendReport.
     bool WriteRequestReport(size_t index, const uint8_t* report);
+
+    // What the channel hands over (CExchangeChannel::Receiver).
+    void ReportSeen(const uint8_t* report, const CExchangeChannel::Intake& in) override;
+    void RandomKeyAnswerTaken(const CExchangeChannel::Intake& in) override;
+    void MalformedAnswer(const CExchangeChannel::Intake& in) override;
+    const uint8_t* OpenAnswer(const CExchangeChannel::Intake& in) override;
+    void AnswerTaken(const CExchangeChannel::Intake& in, const uint8_t* opened) override;
+
+    uint8_t m_Opened[kPlainBufSize] = {};  // the answer being taken, decrypted
 };

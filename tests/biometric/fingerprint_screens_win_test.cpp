@@ -100,6 +100,12 @@ public:
         const DWORD thread = GetCurrentThreadId();
         HWND ownerWindow = static_cast<HWND>(owner);
         const std::string shown(text);
+        if (shown == leaveOpen) {
+            m_leftOpenThread = thread;
+            const int answer = MessageBoxA(ownerWindow, text, caption, type);
+            ++closed;
+            return answer;
+        }
         std::thread dismiss([thread, ownerWindow, shot, shown] {
             for (int i = 0; i < 300; ++i) {
                 HWND box = FindBox(thread, shown);
@@ -154,9 +160,19 @@ private:
     }
 
 public:
+    // Presses the box left open, if it still stands.
+    void PressLeftOpen()
+    {
+        if (HWND box = FindBox(m_leftOpenThread, leaveOpen))
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+    }
+
     std::atomic<size_t> closed{0};
+    // A box with this text is shown and left for the screen to close.
+    std::string leaveOpen;
 
 private:
+    std::atomic<DWORD> m_leftOpenThread{0};
     std::string m_prefix;
     std::mutex m_lock;
     std::vector<std::string> texts;
@@ -475,6 +491,29 @@ TEST_F(FingerprintScreens, VerificationOfOneRegistration)
     EXPECT_EQ(texts[2], "등록ID : [3]로 등록된 지문입니다. | 확인");
     Press(screen, 2001);
     EXPECT_EQ(WaitForAnswer(), "2");
+}
+
+TEST_F(FingerprintScreens, TheScreenEndsAtOnceWhileItsReaderShowsABoxThatNobodyAnswers)
+{
+    OperatorBoxes boxes;
+    boxes.leaveOpen = "등록ID [01]번 감면자 본인 확인 절차";
+    ScopedBiuMessageBoxes scope(boxes);
+    RunOnClientThread(68, "1");
+    HWND screen = WaitForScreen(clientThread, 235);
+    ASSERT_TRUE(screen);
+    for (int i = 0; i < 500 && boxes.Texts().size() < 2; ++i) corvane::SleepMs(20);
+    ASSERT_EQ(boxes.Texts().size(), 2u);
+    corvane::SleepMs(300);  // the reader's box stands
+    const uint64_t start = corvane::MonotonicMs();
+    Press(screen, 2001);
+    for (int i = 0; i < 150 && !answered; ++i) corvane::SleepMs(20);
+    const uint64_t endedMs = corvane::MonotonicMs() - start;
+    const bool ended = answered;
+    if (!ended) boxes.PressLeftOpen();  // so that a failure ends the test instead of hanging it
+    EXPECT_TRUE(ended);
+    EXPECT_LT(endedMs, 2000u);
+    EXPECT_EQ(WaitForAnswer(), "2");
+    EXPECT_EQ(boxes.closed.load(), 2u);
 }
 
 TEST_F(FingerprintScreens, VerificationAgainstAllWithNoMatch)

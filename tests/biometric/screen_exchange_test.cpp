@@ -5,15 +5,21 @@
 // and answers too long or broken for the screen.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "biometric/screen_exchange.h"
 #include "framework/clock.h"
 #include "tests/obulink/test_transaction.h"
 #include "tests/sim/biu_simulator.h"
+#include "tests/sim/obu_simulator.h"
+#include "tests/sim/reference_aes.h"
 #include "tests/sim/sim_hid_platform.h"
 
 namespace {
@@ -45,6 +51,7 @@ public:
     void FinishRegistration() override { Add("finish"); }
     void CloseScreen() override { Add("close"); }
     void Repaint() override {}
+    void CloseReaderBoxes() override {}  // the boxes return at once
 
     // Waits until `count` events have come (or 5 s have passed).
     std::vector<std::string> WaitFor(size_t count)
@@ -423,6 +430,104 @@ TEST_F(ScreenExchanges, VerificationAgainstAllTellsANoMatch)
     ASSERT_EQ(commands.size(), 1u);
     EXPECT_EQ(std::vector<uint8_t>(commands[0].begin(), commands[0].begin() + 8),
               (std::vector<uint8_t>{0x24, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST_F(ScreenExchanges, AScanOrVerdictIsTakenOnlyWithTheCommandByteOfItsRequest)
+{
+    // The unit answers with the other verification command's byte, or the
+    // verification's byte to a scan: sealed under the right key, yet not the
+    // answer of what the screen asked.
+    const auto key = ObuSimulator::DeviceKey(kProduct, kRandomA, unit.deviceRandom);
+    unit.rawAnswer = [&](uint8_t command, const std::vector<uint8_t>& sealed) {
+        std::vector<uint8_t> plain = ReferenceAes(key.data(), 32).DecryptCbc(sealed);
+        plain[0] = command == 0x23 ? 0x24 : 0x23;
+        return BiuSimulator::Frame(ReferenceAes(key.data(), 32).EncryptCbc(plain));
+    };
+    unit.verdicts.push_back({0, 3});
+    {
+        CVerifyScan verify(record, kProduct, window, 3);
+        Prepare(verify);
+        verify.OnPromptTimer();
+        window.WaitFor(2);
+        corvane::SleepMs(300);
+        EXPECT_EQ(window.Events(), (std::vector<std::string>{"box:검증 할 지문을 입력하세요.",
+                                                             "app:등록ID [03]번 감면자 본인 확인 절차"}));
+        EXPECT_GT(verify.SilentForMs(), 0u);
+    }
+    RecordingWindow scanWindow;
+    const int32_t none[12] = {};
+    CRegistScan scan(record, kProduct, scanWindow, 1, none, 0);
+    Prepare(scan);
+    scan.StartFingerRegist(1);
+    scanWindow.WaitFor(1);
+    corvane::SleepMs(300);
+    EXPECT_EQ(scanWindow.Events(), (std::vector<std::string>{"box:등록 지문을 입력하세요."}));
+    EXPECT_GT(scan.SilentForMs(), 0u);
+}
+
+// A window whose boxes shown off the test's thread stay until the screen
+// closes them (or 5 s have passed): a reader in a box that nobody answers.
+class UnansweredBoxWindow : public RecordingWindow {
+public:
+    void ShowBox(const char* text, bool appCaption) override
+    {
+        RecordingWindow::ShowBox(text, appCaption);
+        if (std::this_thread::get_id() == m_testThread) return;
+        std::unique_lock<std::mutex> hold(m_lock);
+        m_closed.wait_for(hold, std::chrono::milliseconds(5000), [this] { return m_closeAsked; });
+        m_closeAsked = false;
+    }
+    void CloseReaderBoxes() override
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_closeAsked = true;
+        m_closed.notify_all();
+    }
+
+private:
+    const std::thread::id m_testThread = std::this_thread::get_id();
+    std::mutex m_lock;
+    std::condition_variable m_closed;
+    bool m_closeAsked = false;
+};
+
+TEST_F(ScreenExchanges, TheScreensEndWithoutWaitingForABoxThatTheirReaderShows)
+{
+    // The reader sits in the verification's "등록ID" box, or the
+    // registration's first-scan prompt, when the screen ends.
+    const int32_t none[12] = {};
+    const struct {
+        const char* what;
+        std::function<std::unique_ptr<CScreenExchange>(ScreenWindow&)> start;
+        const char* box;
+    } cases[] = {
+        {"verification",
+         [&](ScreenWindow& w) {
+             auto verify = std::make_unique<CVerifyScan>(record, kProduct, w, 1);
+             Prepare(*verify);
+             verify->OnPromptTimer();
+             return std::unique_ptr<CScreenExchange>(std::move(verify));
+         },
+         "app:등록ID [01]번 감면자 본인 확인 절차"},
+        {"registration",
+         [&](ScreenWindow& w) {
+             auto scan = std::make_unique<CRegistScan>(record, kProduct, w, 1, none, 0);
+             Prepare(*scan);
+             scan->StartFingerRegist(1);
+             return std::unique_ptr<CScreenExchange>(std::move(scan));
+         },
+         "box:등록 지문을 입력하세요."},
+    };
+    for (const auto& c : cases) {
+        UnansweredBoxWindow boxes;
+        std::unique_ptr<CScreenExchange> screen = c.start(boxes);
+        const auto events = boxes.WaitFor(c.box[0] == 'a' ? 2 : 1);
+        ASSERT_FALSE(events.empty()) << c.what;
+        ASSERT_EQ(events.back(), c.box) << c.what;
+        const uint64_t start = corvane::MonotonicMs();
+        screen.reset();
+        EXPECT_LT(corvane::MonotonicMs() - start, 1500u) << c.what;
+    }
 }
 
 TEST_F(ScreenExchanges, ASilentUnitLeavesTheVerificationWaiting)

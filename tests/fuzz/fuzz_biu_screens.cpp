@@ -73,6 +73,7 @@ public:
         closed = true;
     }
     void Repaint() override {}
+    void CloseReaderBoxes() override {}  // the boxes return at once
 
     std::deque<unsigned> timers;
     std::string lastBox;

@@ -67,11 +67,12 @@ public:
     void ReceiveAll()
     {
         std::memcpy(m_AppRandom, kHandshakeRandom, 8);
-        m_Channel.AllowSending();
+        m_Channel.AllowSendingWithoutReaderForTests();
         HandshakeSendKey(m_SendKey, m_ProductNum);
         RequestRandomKey(m_SendKey);
-        m_Channel.ReceiveHere(
-            *m_Services.clock, m_Profile.stopReadingWhenDone ? &m_bDone : nullptr,
+        const std::atomic<bool> run{true};
+        ReceiveLoop(
+            m_Device, run, m_Profile.stopReadingWhenDone ? &m_bDone : nullptr, *m_Services.clock,
             [this](const uint8_t* report, size_t bytesRead) { OnReceive(report, bytesRead); },
             [this] { BreakOff(); });
     }

@@ -12,7 +12,8 @@
 //   2        GetMFSN; the OBU answers the request with one event:
 //              0                           silence
 //              1 status chunk len bytes... the clear answer (len bytes, head
-//                                          and serial number) in reports of
+//                                          and serial number; taken only with
+//                                          command byte 0x00) in reports of
 //                                          chunk data bytes (1 to 55; 0: 55),
 //                                          the status in each Reserved byte
 //              2 count (len bytes...)*     count % 8 raw reports
@@ -44,6 +45,7 @@ public:
     int requests = 0;
     // The answer the read takes whole (one report, head included): its bytes and status.
     bool known = false;
+    bool whole = false;  // whole in one report, of whichever command
     std::vector<uint8_t> answer;
     uint8_t status = 0;
 
@@ -51,6 +53,7 @@ public:
     {
         requests = 0;
         known = false;
+        whole = false;
         answer.clear();
     }
 
@@ -76,8 +79,10 @@ public:
                 r[8] = status;
                 m_platform.Queue(r);
             }
-            // Only Data Type 1 reports are taken, so an answer is whole in one report.
-            known = reports.size() == 1 && answer.size() >= 16 && m_platform.InputReportLength() >= 9 + chunk;
+            // Only Data Type 1 reports are taken, so an answer is whole in one
+            // report; it is the read's only with command byte 0x00.
+            whole = reports.size() == 1 && answer.size() >= 16 && m_platform.InputReportLength() >= 9 + chunk;
+            known = whole && answer[0] == 0x00;
             break;
         }
         case 2:
@@ -161,6 +166,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             }
             Require(obu.requests == 1);
             const std::string& s = text.str();
+            if (obu.whole && !obu.known) Require(s == "0");  // another command's answer: dropped
             if (obu.known) {
                 if (obu.status != 0) {
                     Require(s == std::string(1, static_cast<char>(obu.status)));

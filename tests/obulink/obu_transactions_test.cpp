@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -428,8 +429,8 @@ TEST_F(ObuWithSimulator, SerialNumberAnswersThatAreShortLongOrForeign)
         SimReport r(64, 0);
         r[0] = 0x01; r[1] = type; r[4] = uint8_t(total >> 16); r[5] = uint8_t(total >> 8); r[6] = uint8_t(total);
         r[7] = length;
-        for (size_t i = 9; i < 64; ++i) r[i] = static_cast<uint8_t>(0x10 + i - 9);
-        return r;
+        for (size_t i = 10; i < 64; ++i) r[i] = static_cast<uint8_t>(0x10 + i - 9);
+        return r;  // byte 0, the command, is the serial-number read's: 0x00
     };
     struct Case {
         const char* what;
@@ -445,11 +446,37 @@ TEST_F(ObuWithSimulator, SerialNumberAnswersThatAreShortLongOrForeign)
         {"another report id", {[&] { SimReport r = report(1, 24, 24); r[0] = 0x02; return r; }()}, "0", false},
     };
     for (const auto& c : cases) {
-        for (const auto& r : c.answer) sim.QueueInput(0, r, 100);
+        obu.beforeMfsnAnswer = c.answer;  // in reply to the request, never before it
         const uint64_t start = clock.NowMs();
         EXPECT_EQ(ctrl.GetMFSN(), c.text) << c.what;
         EXPECT_EQ(clock.NowMs() - start < 5000u, c.atOnce) << c.what;
         ASSERT_EQ(ctrl.OpenOBU(), "2");
+    }
+}
+
+TEST_F(ObuWithSimulator, SerialNumberReadTakesOnlyTheAnswerOfCommandZero)
+{
+    // Reports that reach the read after its request, before its answer: none
+    // is the serial number's, each is dropped with a line, and the read waits on.
+    std::vector<uint8_t> otherAnswer(24, 0);
+    otherAnswer[0] = 0x05;  // the information read's answer, in clear
+    for (size_t i = 16; i < 24; ++i) otherAnswer[i] = static_cast<uint8_t>(0xE0 + i - 16);
+    const std::vector<uint8_t> lateOneBlock = {0xA7, 0x1C, 0x5E, 0x02, 0x93, 0x4B, 0xF0, 0x6D,
+                                               0x18, 0xC2, 0x7A, 0x35, 0xE9, 0x04, 0xBB, 0x61};  // sealed
+    const struct {
+        const char* what;
+        std::vector<uint8_t> message;
+    } cases[] = {{"another command's clear answer", otherAnswer}, {"a late one-block answer", lateOneBlock}};
+    ASSERT_EQ(ctrl.OpenOBU(), "2");
+    for (const auto& c : cases) {
+        obu.beforeMfsnAnswer = ObuSimulator::Frame(c.message, {});
+        const size_t before = traces.Lines().size();
+        EXPECT_EQ(ctrl.GetMFSN(), "123456789ABCDEF0") << c.what;
+        const auto lines = traces.Lines();
+        EXPECT_EQ(std::count(lines.begin() + static_cast<std::ptrdiff_t>(before), lines.end(),
+                             "[APP] [다른 요청의 응답 - 버림]"),
+                  1)
+            << c.what;
     }
 }
 

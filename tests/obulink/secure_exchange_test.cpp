@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "framework/clock.h"
@@ -627,6 +628,87 @@ TEST_F(ReceiveStateMachine, RandomReportsNeverOverrunOrRaise)
         const ExchangeOutcome outcome = ClassifyOutcome(tx->IsDone(), tx->IsAnswerUsable(), tx->Status());
         EXPECT_TRUE(outcome != ExchangeOutcome::Succeeded || tx->IsAnswerUsable());
     }
+}
+
+// ---- The channel's rule, request by request ----
+
+// Hands the channel's reports to a record: what each one was to the exchange
+// ("unrequested", "random-key", "part", "malformed", "answer"), "taken" once an
+// answer was taken. Answers come in clear: byte 0 is the command.
+class ChannelRecord : public CExchangeChannel::Receiver {
+public:
+    void ReportSeen(const uint8_t*, const CExchangeChannel::Intake& in) override
+    {
+        static const char* const kNames[] = {"foreign", "unrequested", "random-key", "part", "malformed", "answer"};
+        last = kNames[in.kind];
+    }
+    void RandomKeyAnswerTaken(const CExchangeChannel::Intake&) override {}
+    void MalformedAnswer(const CExchangeChannel::Intake&) override {}
+    const uint8_t* OpenAnswer(const CExchangeChannel::Intake& in) override { return in.data; }
+    void AnswerTaken(const CExchangeChannel::Intake&, const uint8_t*) override { last = "taken"; }
+    std::string last;
+};
+
+TEST(ChannelRule, EachReportIsTakenOnlyAsTheAnswerOfTheRequestOutstanding)
+{
+    CHIDDevice device;
+    CExchangeChannel channel(device, {kObuReportLayout}, ExchangeTrace());
+    channel.AllowSendingWithoutReaderForTests();
+    ChannelRecord record;
+    using Awaiting = CExchangeChannel::Awaiting;
+    auto send = [&](Awaiting awaited, uint8_t command) {
+        return channel.Send(
+            awaited, [&](uint8_t*) { return CExchangeChannel::SealedRequest{16, command}; },
+            [](size_t, const uint8_t*) { return true; });
+    };
+    auto message = [](uint8_t command, size_t length) {
+        std::vector<uint8_t> m(length, 0x5A);
+        m[0] = command;
+        return m;
+    };
+    const SimReport oneBlock = ObuSimulator::Frame(message(0x10, 16), {})[0];
+    SimReport oneBlockAtIndex1 = oneBlock;
+    oneBlockAtIndex1[3] = 1;
+    const SimReport twoBlocks = ObuSimulator::Frame(message(0x05, 32), {})[0];
+    const auto answerInTwo = ObuSimulator::Frame(message(0x05, 64), {40, 24});
+    const SimReport answer05 = ObuSimulator::Frame(message(0x05, 16), {})[0];
+    const SimReport answer06 = ObuSimulator::Frame(message(0x06, 16), {})[0];
+
+    struct Step {
+        const char* what;
+        Awaiting send;            // a request goes out first (Nothing: none)
+        uint8_t command;
+        const SimReport* report;  // then this report comes
+        const char* expected;
+    } steps[] = {
+        {"before any request", Awaiting::Nothing, 0, &oneBlock, "unrequested"},
+        {"random key: two blocks are not its answer", Awaiting::RandomKeyAnswer, 0x10, &twoBlocks, "unrequested"},
+        {"random key: nor a block at Packet Index 1", Awaiting::Nothing, 0, &oneBlockAtIndex1, "unrequested"},
+        {"random key: one whole block is", Awaiting::Nothing, 0, &oneBlock, "random-key"},
+        {"the random key's request is settled", Awaiting::Nothing, 0, &oneBlock, "unrequested"},
+        {"a command's answer, first part", Awaiting::Answer, 0x05, &answerInTwo[0], "part"},
+        {"a new request: the earlier part is let go", Awaiting::Answer, 0x05, &answerInTwo[1], "part"},
+        {"another command's answer", Awaiting::Nothing, 0, &answer06, "answer"},
+        {"the command's answer", Awaiting::Nothing, 0, &answer05, "taken"},
+        {"once", Awaiting::Nothing, 0, &answer05, "unrequested"},
+        {"the next request's", Awaiting::Answer, 0x05, &answer05, "taken"},
+    };
+    for (const Step& step : steps) {
+        if (step.send != Awaiting::Nothing) ASSERT_EQ(send(step.send, step.command), CExchangeChannel::SendResult::Sent);
+        record.last.clear();
+        channel.Receive(step.report->data(), step.report->size(), record);
+        EXPECT_EQ(record.last, step.expected) << step.what;
+    }
+
+    // An answer read for one request is not taken once another has gone out
+    // meanwhile: the new request stays outstanding.
+    ASSERT_EQ(send(Awaiting::Answer, 0x05), CExchangeChannel::SendResult::Sent);
+    const CExchangeChannel::Intake early = channel.Take(answer05.data(), answer05.size());
+    ASSERT_EQ(early.kind, CExchangeChannel::Intake::Answer);
+    ASSERT_EQ(send(Awaiting::Answer, 0x05), CExchangeChannel::SendResult::Sent);
+    EXPECT_FALSE(channel.Accept(early, 0x05));
+    channel.Receive(answer05.data(), answer05.size(), record);
+    EXPECT_EQ(record.last, "taken");
 }
 
 TEST(ReceiveLoop, ExceptionsOnTheReceiveThreadEndTheLoopOnly)

@@ -54,7 +54,6 @@ public:
                     const ExchangeProfile& profile = kObuExchangeProfile)
         : CSecureExchange(device, product, profile), m_command(command), m_length(length) {}
 
-    using CSecureExchange::OnCommandAnswer;
     using CSecureExchange::RequestRandomKey;
     using CSecureExchange::SendCommand;
 
@@ -64,7 +63,7 @@ public:
     const uint8_t* RecvKey() const { return m_RecvKey; }
     void SetDeviceRandom(const uint8_t d[8]) { std::memcpy(m_DeviceRandom, d, 8); m_bRandomKnown = 1; }
     void SetAppRandom(const uint8_t a[8]) { std::memcpy(m_AppRandom, a, 8); }
-    void AllowSending() { m_Channel.AllowSending(); }
+    void AllowSending() { m_Channel.AllowSendingWithoutReaderForTests(); }
     // The wait has ended: nothing more is sent.
     void StopSending() { m_Channel.StopRunning(); }
     // The random-key request under the handshake send key: from now on its

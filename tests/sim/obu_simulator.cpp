@@ -101,14 +101,17 @@ void ObuSimulator::OnMessage(const std::vector<uint8_t>& encrypted, SimReplyChan
     if (encrypted.size() == 16 && std::all_of(encrypted.begin(), encrypted.end(), [](uint8_t b) { return b == 0; })) {
         m_seen.messages.push_back(encrypted);
         ++m_seen.mfsnReads;
-        if (!answerMfsn) return;
-        std::vector<uint8_t> answer(24, 0);
-        std::memcpy(&answer[16], mfsn, 8);
-        std::vector<SimReport> reports = Frame(answer, mfsnChunks);
-        for (size_t i = 0; i < reports.size(); ++i) {
-            reports[i][1] = 1;
-            reports[i][8] = i < mfsnStatuses.size() ? mfsnStatuses[i] : mfsnStatus;
+        std::vector<SimReport> reports;
+        if (answerMfsn) {
+            std::vector<uint8_t> answer(24, 0);
+            std::memcpy(&answer[16], mfsn, 8);
+            reports = Frame(answer, mfsnChunks);
+            for (size_t i = 0; i < reports.size(); ++i) {
+                reports[i][1] = 1;
+                reports[i][8] = i < mfsnStatuses.size() ? mfsnStatuses[i] : mfsnStatus;
+            }
         }
+        reports.insert(reports.begin(), beforeMfsnAnswer.begin(), beforeMfsnAnswer.end());
         const uint32_t delay = answerDelayMs;
         hold.unlock();
         for (auto& r : reports) reply.Deliver(r, delay);

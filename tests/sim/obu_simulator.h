@@ -71,6 +71,10 @@ public:
     // (a report past the list's end carries mfsnStatus).
     std::vector<size_t> mfsnChunks;
     std::vector<uint8_t> mfsnStatuses;
+    // Reports that reach the agent after its serial-number request, just
+    // before the answer (another command's answer, a late one), or in its
+    // place when it does not answer.
+    std::vector<SimReport> beforeMfsnAnswer;
 
     // The OBU's information record (33 bytes: kind, fields 1 and 2, flags,
     // field 6, fields 3 to 5, field 7), kept and answered when `keepsInformation`.

@@ -1,6 +1,6 @@
 """Ending the agent while a web card command waits on a reader that never answers
 (a winscard.dll of the test's own beside the program): the process is gone with
-exit code 0 within 2 s of a WM_CLOSE to its main frame, as the test panel closes
+exit code 0 within 5 s of a WM_CLOSE to its main frame, as the test panel closes
 it, and a new agent started 3 s later answers on port 90. The same with a
 WM_QUIT to the main thread, which also takes the tray icon away.
 
@@ -16,7 +16,11 @@ import unittest
 from agent_harness import PORT, Agent, http_get, listeners_on, wait_for, windows_path
 
 BUILD_DIR = sys.argv.pop(1)
-ENDED_WITHIN = 2.0  # seconds from the message to the end of the process
+# Seconds from the message to the end of the process. The agent itself ends in
+# a few milliseconds; the bound leaves room for Wine's own work at the end (the
+# tray icon's removal goes through its tray), which once took 2.02 s in a fresh
+# prefix, and still tells it from an ending that waits for the card command.
+ENDED_WITHIN = 5.0
 
 
 class EndingTest(unittest.TestCase):

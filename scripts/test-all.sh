@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the host build (ASan/UBSan), then the 32-bit
+# Builds and runs every test: the host build (ASan/UBSan, and ThreadSanitizer
+# for the tests with threads), then the 32-bit
 # product build whose test programs and end-to-end tests run under Wine with
 # Xvfb, then a short fuzz run. Where this machine starts no 32-bit programs the
 # Windows tests run in the 64-bit build of the same sources instead.
@@ -11,6 +12,11 @@ bash "$root/scripts/setup-deps.sh"
 echo "== host build (AddressSanitizer, UndefinedBehaviorSanitizer)"
 bash "$root/scripts/build.sh" host
 (cd "$root/build/host" && ctest --output-on-failure -j"$(nproc)")
+
+echo "== ThreadSanitizer: the test programs whose exchanges, screens and commands run beside a receive thread"
+tsan_tests=(obulink_tests biometric_screen_tests agent_biometric_tests obu_commands_tests)
+bash "$root/scripts/build.sh" tsan $(printf -- '--target %s ' "${tsan_tests[@]}")
+(cd "$root/build/tsan" && ctest --output-on-failure -j"$(nproc)" -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$")
 
 if [ "$CORVANE_RUNS_32BIT" = 1 ]; then
     echo "== 32-bit product build (test programs and end-to-end tests under 32-bit Wine)"

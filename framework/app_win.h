@@ -41,7 +41,6 @@ public:
     // quit reached the main thread's message loop or a modal loop on the main
     // thread. Runs OnEnding the first time; later calls do nothing.
     void BeginEnding();
-    bool Ending() const { return m_ending.load(); }
     // A modal loop that has ended: when it ended for a quit that waits again in
     // the main thread's queue, the ending begins. On other threads nothing.
     void NoteQuitAfterModalLoop();

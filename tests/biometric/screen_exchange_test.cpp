@@ -92,6 +92,17 @@ protected:
         exchange.SetRandomSource(random);
         ASSERT_TRUE(exchange.StartReading());
     }
+    // A registration of finger 1 that shows its first prompt and, with nothing
+    // more taken from the unit, waits on it.
+    void ExpectOnlyTheFirstPrompt(CRegistScan& scan, RecordingWindow& window)
+    {
+        Prepare(scan);
+        scan.StartFingerRegist(1);
+        window.WaitFor(1);
+        corvane::SleepMs(300);
+        EXPECT_EQ(window.Events(), (std::vector<std::string>{"box:등록 지문을 입력하세요."}));
+        EXPECT_GT(scan.SilentForMs(), 0u);
+    }
     std::vector<std::vector<uint8_t>> Commands() const
     {
         std::vector<std::vector<uint8_t>> commands;
@@ -363,12 +374,7 @@ TEST_F(ScreenExchanges, AnAnswerLongerThanTheScreenHoldsIsDroppedAndTheSilenceSh
         return reports;
     };
     CRegistScan scan(record, kProduct, window, 1, none, 0);
-    Prepare(scan);
-    scan.StartFingerRegist(1);
-    window.WaitFor(1);
-    corvane::SleepMs(300);
-    EXPECT_EQ(window.Events(), (std::vector<std::string>{"box:등록 지문을 입력하세요."}));
-    EXPECT_GT(scan.SilentForMs(), 0u);
+    ExpectOnlyTheFirstPrompt(scan, window);
 }
 
 TEST_F(ScreenExchanges, VerificationOfOneRegistrationTellsTheMatch)
@@ -457,12 +463,7 @@ TEST_F(ScreenExchanges, AScanOrVerdictIsTakenOnlyWithTheCommandByteOfItsRequest)
     RecordingWindow scanWindow;
     const int32_t none[12] = {};
     CRegistScan scan(record, kProduct, scanWindow, 1, none, 0);
-    Prepare(scan);
-    scan.StartFingerRegist(1);
-    scanWindow.WaitFor(1);
-    corvane::SleepMs(300);
-    EXPECT_EQ(scanWindow.Events(), (std::vector<std::string>{"box:등록 지문을 입력하세요."}));
-    EXPECT_GT(scan.SilentForMs(), 0u);
+    ExpectOnlyTheFirstPrompt(scan, scanWindow);
 }
 
 // A window whose boxes shown off the test's thread stay until the screen
